@@ -1,0 +1,418 @@
+#include "Comm.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <utility>
+
+const char* const kMsgNotStarted = "通信が開始されていない。";
+const char* const kMsgTooLong = "送信データ長が長すぎる。";
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kIoPatience = std::chrono::milliseconds(1000);  // without progress
+constexpr int kTxEmptyPollMs = 5;
+constexpr int kRetryUnreadMs = 10;
+
+std::string FormatCode(const char* prefix, int32_t code) {
+  return std::string(prefix) + std::to_string(code);
+}
+
+int RemainingMs(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::max<long long>(left.count(), 0));
+}
+
+}  // namespace
+
+ECommOpenError::ECommOpenError(int32_t code)
+    : ECommError(FormatCode("オープンエラー ErrorCode = ", code)), ErrorCode(code) {}
+
+ECommReadWriteError::ECommReadWriteError(int32_t code)
+    : ECommError(FormatCode("入出力エラー ErrorCode = ", code)), ErrorCode(code) {}
+
+// What the watcher thread owns. It outlives the TComm's hold on it when Close
+// is called from inside a notification: the watcher then only reads `stop`
+// before it leaves.
+struct TComm::WatchState {
+  explicit WatchState(std::shared_ptr<SerialDevice> dev)
+      : device(std::move(dev)), wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+  ~WatchState() {
+    if (wakeFd >= 0) close(wakeFd);
+  }
+  void Wake() const {
+    if (wakeFd >= 0) eventfd_write(wakeFd, 1);
+  }
+  void DrainWake() const {
+    eventfd_t value;
+    if (wakeFd >= 0) eventfd_read(wakeFd, &value);
+  }
+
+  std::shared_ptr<SerialDevice> device;
+  int wakeFd;
+  std::atomic<bool> stop{false};
+  uint32_t lastModem = 0;
+  LineErrorCounts lastErrors;
+  bool retryUnread = false;  // the last receive notification read nothing
+  uint32_t carried = 0;      // line events that lost to a receive notification
+};
+
+TComm::TComm() = default;
+
+TComm::~TComm() { Close(); }
+
+std::string TComm::ResolvedDevicePath() const {
+  if (!devicePath_.empty()) return devicePath_;
+  if (port_ < 1) return std::string();
+  return "/dev/ttyS" + std::to_string(port_ - 1);
+}
+
+std::shared_ptr<SerialDevice> TComm::Device() const {
+  std::lock_guard lock(deviceMutex_);
+  return device_;
+}
+
+void TComm::WakeWatcher() const {
+  std::lock_guard lock(deviceMutex_);
+  if (watchState_) watchState_->Wake();
+}
+
+TDcb TComm::DeviceDcb() const {
+  auto dev = Device();
+  return dev ? dev->Dcb() : TDcb{};
+}
+
+void TComm::Open() {
+  if (IsOpen()) return;
+  auto dev = OpenSerialDevice(ResolvedDevicePath());
+  if (!dev) throw ECommOpenError(-1);
+  dev->SetupQueues(inQueueSize_, outQueueSize_);
+  dev->Purge();
+  {
+    std::lock_guard lock(deviceMutex_);
+    device_ = dev;
+  }
+  open_.store(true, std::memory_order_release);
+  ApplyAllSettings();
+  // The watcher watches received characters on top of the chosen events.
+  deviceMask_ = eventMask_.bits() | EV_RXCHAR;
+  auto state = std::make_shared<WatchState>(dev);
+  state->lastModem = dev->ModemStatus();
+  state->lastErrors = dev->ErrorCounts();
+  {
+    std::lock_guard lock(deviceMutex_);
+    watchState_ = state;
+  }
+  watcher_ = std::thread([this, state] { Watch(state); });
+  dev->SetDtr(true);
+}
+
+void TComm::Close() {
+  if (!IsOpen()) return;
+  open_.store(false, std::memory_order_release);
+  std::shared_ptr<WatchState> state;
+  {
+    std::lock_guard lock(deviceMutex_);
+    state = std::move(watchState_);
+  }
+  state->stop = true;
+  state->Wake();
+  if (watcher_.joinable()) {
+    if (watcher_.get_id() == std::this_thread::get_id())
+      watcher_.detach();  // leaves as soon as the running handler returns
+    else
+      watcher_.join();
+  }
+  std::shared_ptr<SerialDevice> dev;
+  {
+    std::lock_guard lock(deviceMutex_);
+    dev = std::move(device_);
+  }
+  deviceMask_ = 0;
+  txPending_ = false;
+  dev->SetDtr(false);
+  dev->Purge();
+  dev->Close();
+}
+
+int TComm::Write(const void* Buffer, int Count) {
+  auto dev = Device();
+  if (!dev) throw ECommError(kMsgNotStarted);
+  if (Count > outQueueSize_) throw ECommError(kMsgTooLong);
+  if (Count <= 0) return 0;
+
+  // Wait until the whole buffer fits, so that it goes to the device in one
+  // piece; give up once the queue has not moved for a second.
+  auto deadline = Clock::now() + kIoPatience;
+  size_t queued = dev->OutQueue();
+  while (outQueueSize_ < queued + static_cast<size_t>(Count) && Clock::now() < deadline) {
+    dev->WaitOutputRoom(RemainingMs(deadline));
+    size_t now = dev->OutQueue();
+    if (now < queued) deadline = Clock::now() + kIoPatience;
+    queued = now;
+  }
+
+  auto bytes = static_cast<const uint8_t*>(Buffer);
+  int done = 0;
+  deadline = Clock::now() + kIoPatience;
+  while (done < Count) {
+    long n = dev->WriteSome(bytes + done, Count - done);
+    if (n < 0) {
+      if (done == 0) throw ECommReadWriteError(errno);
+      break;  // failed while in progress: ends quietly
+    }
+    if (n > 0) {
+      done += static_cast<int>(n);
+      deadline = Clock::now() + kIoPatience;
+    } else if (Clock::now() >= deadline) {
+      break;
+    } else {
+      dev->WaitOutputRoom(RemainingMs(deadline));
+    }
+  }
+  if (done > 0 && (deviceMask_.load() & EV_TXEMPTY)) {
+    txPending_ = true;
+    WakeWatcher();
+  }
+  return done;
+}
+
+int TComm::Read(void* Buffer, int Count) {
+  auto dev = Device();
+  if (!dev) throw ECommError(kMsgNotStarted);
+  auto bytes = static_cast<uint8_t*>(Buffer);
+  int done = 0;
+  auto deadline = Clock::now() + kIoPatience;
+  while (done < Count) {
+    long n = dev->ReadSome(bytes + done, Count - done);
+    if (n < 0) {
+      if (done == 0) throw ECommReadWriteError(errno);
+      break;
+    }
+    if (n > 0) {
+      done += static_cast<int>(n);
+      deadline = Clock::now() + kIoPatience;
+    } else if (Clock::now() >= deadline) {
+      break;
+    } else {
+      dev->WaitEvent(-1, RemainingMs(deadline), true);
+    }
+  }
+  return done;
+}
+
+int TComm::WriteString(std::string_view S) {
+  return Write(S.data(), static_cast<int>(S.size()));
+}
+
+bool TComm::DsrState() {
+  auto dev = Device();
+  return dev && (dev->ModemStatus() & MS_DSR_ON) != 0;
+}
+
+TCommNotifyRxTxEvent TComm::SwapCommReceive(TCommNotifyRxTxEvent handler) {
+  std::lock_guard lock(receiveMutex_);
+  std::swap(OnCommReceive, handler);
+  return handler;
+}
+
+// ---- Settings -------------------------------------------------------------
+
+void TComm::ApplyDcbChange(const std::function<void(TDcb&)>& change) {
+  auto dev = Device();
+  if (!dev) return;
+  TDcb dcb = dev->Dcb();
+  change(dcb);
+  dev->ApplyDcb(dcb);
+}
+
+void TComm::ConfigureBaudRate(TDcb& dcb) const {
+  dcb.BaudRate = static_cast<uint32_t>(baudRate_ == -1 ? baudRateUserDefined_ : baudRate_);
+}
+
+void TComm::ConfigureFlowControls(TDcb& dcb) const {
+  dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = false;
+  dcb.fTXContinueOnXoff = dcb.fOutX = dcb.fInX = false;
+  dcb.fErrorChar = dcb.fNull = false;
+  dcb.fDtrControl = DTR_CONTROL_DISABLE;
+  dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  const TCommFlowControls fc = flowControls_;
+  if (fc.contains(cfcHalfDuplex)) {
+    dcb.fOutxCtsFlow = true;
+    dcb.fRtsControl = RTS_CONTROL_TOGGLE;
+  } else if (fc.contains(cfcRtsCts)) {
+    dcb.fOutxCtsFlow = true;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  } else {
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  }
+  if (fc.contains(cfcDtrDsr)) {
+    dcb.fOutxDsrFlow = true;
+    dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  } else {
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  }
+  if (fc.contains(cfcXonXoff)) dcb.fOutX = dcb.fInX = true;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  dcb.fBinary = dcb.fParity = true;
+}
+
+void TComm::SetBaudRate(int value) {
+  baudRate_ = value;
+  ApplyDcbChange([this](TDcb& d) { ConfigureBaudRate(d); });
+}
+
+void TComm::SetParityBits(TCommParityBits value) {
+  parityBits_ = value;
+  ApplyDcbChange([this](TDcb& d) { d.Parity = parityBits_; });
+}
+
+void TComm::SetByteSize(TCommByteSize value) {
+  byteSize_ = value;
+  ApplyDcbChange([this](TDcb& d) { d.ByteSize = static_cast<uint8_t>(byteSize_ + 4); });
+}
+
+void TComm::SetStopBits(TCommStopBits value) {
+  stopBits_ = value;
+  ApplyDcbChange([this](TDcb& d) { d.StopBits = stopBits_; });
+}
+
+void TComm::SetFlowControls(TCommFlowControls value) {
+  flowControls_ = value;
+  ApplyDcbChange([this](TDcb& d) { ConfigureFlowControls(d); });
+}
+
+void TComm::SetReceiveNotifySize(int value) {
+  receiveNotifySize_ = value;
+  ApplyDcbChange(
+      [this](TDcb& d) { d.XoffLim = static_cast<uint16_t>(inQueueSize_ - receiveNotifySize_); });
+}
+
+void TComm::SetSendNotifySize(int value) {
+  sendNotifySize_ = value;
+  ApplyDcbChange([this](TDcb& d) { d.XonLim = static_cast<uint16_t>(sendNotifySize_); });
+}
+
+void TComm::SetEventMask(TCommEventMask value) {
+  eventMask_ = value;
+  if (!IsOpen()) return;
+  // Replaces the whole mask, the received-character event included.
+  deviceMask_ = value.bits();
+  WakeWatcher();
+}
+
+void TComm::ApplyAllSettings() {
+  SetBaudRate(baudRate_);
+  SetByteSize(byteSize_);
+  SetParityBits(parityBits_);
+  SetStopBits(stopBits_);
+  SetFlowControls(flowControls_);
+  SetReceiveNotifySize(receiveNotifySize_);
+  SetSendNotifySize(sendNotifySize_);
+}
+
+// ---- The watcher ----------------------------------------------------------
+
+void TComm::Watch(std::shared_ptr<WatchState> state) {
+  while (!state->stop) WatchOnce(*state);
+}
+
+// One wake-up: wait, collect what happened, deliver one notification.
+void TComm::WatchOnce(WatchState& state) {
+  uint32_t bits = CollectEvents(state);
+  if (state.stop || bits == 0) return;
+  size_t before = (bits & EV_RXCHAR) ? state.device->InQueue() : 0;
+  try {
+    Dispatch(bits);
+  } catch (const std::exception& e) {
+    ReportException(e.what());
+  } catch (...) {
+    ReportException("unknown exception");
+  }
+  if (state.stop) return;
+  // A handler that reads nothing would make a level-triggered wait return at
+  // once forever; retry it at a gentle pace instead.
+  state.retryUnread = (bits & EV_RXCHAR) && state.device->InQueue() >= before;
+  // Only one notification per wake-up, and received bytes take precedence;
+  // line events of the same wake-up are delivered on the next one rather than
+  // lost (a modem drops the carrier right after sending "NO CARRIER").
+  if (bits & (EV_RXCHAR | EV_TXEMPTY)) state.carried |= bits & ~(EV_RXCHAR | EV_TXEMPTY);
+}
+
+uint32_t TComm::CollectEvents(WatchState& state) {
+  SerialDevice& dev = *state.device;
+  const uint32_t mask = deviceMask_.load();
+  int timeout = -1;
+  if (state.retryUnread) timeout = kRetryUnreadMs;
+  if ((mask & EV_TXEMPTY) && txPending_) timeout = kTxEmptyPollMs;
+  if (state.carried) timeout = 0;
+  dev.WaitEvent(state.wakeFd, timeout, (mask & EV_RXCHAR) && !state.retryUnread);
+  state.DrainWake();
+  if (state.stop) return 0;
+
+  uint32_t bits = std::exchange(state.carried, 0);
+  if (dev.InQueue() > 0) bits |= EV_RXCHAR;
+  const uint32_t modem = dev.ModemStatus();
+  const uint32_t changed = modem ^ state.lastModem;
+  state.lastModem = modem;
+  if (changed & MS_CTS_ON) bits |= EV_CTS;
+  if (changed & MS_DSR_ON) bits |= EV_DSR;
+  if (changed & MS_RLSD_ON) bits |= EV_RLSD;
+  if (changed & MS_RING_ON) bits |= EV_RING;
+  const LineErrorCounts errors = dev.ErrorCounts();
+  if (errors.brk != state.lastErrors.brk) bits |= EV_BREAK;
+  if (errors.frame != state.lastErrors.frame || errors.overrun != state.lastErrors.overrun ||
+      errors.parity != state.lastErrors.parity || errors.bufOverrun != state.lastErrors.bufOverrun)
+    bits |= EV_ERR;
+  state.lastErrors = errors;
+  if (txPending_ && dev.OutQueue() == 0) {
+    txPending_ = false;
+    bits |= EV_TXEMPTY;
+  }
+  return bits & mask;
+}
+
+void TComm::Dispatch(uint32_t bits) {
+  if (bits & EV_RXCHAR)
+    DoCommReceive();
+  else if (bits & EV_TXEMPTY)
+    DoCommTransmit();
+  else
+    DoCommEvent(TCommEventMask::FromBits(static_cast<uint16_t>(bits)));
+}
+
+void TComm::DoCommReceive() {
+  auto dev = Device();
+  if (!dev || !IsOpen()) return;
+  std::lock_guard lock(receiveMutex_);
+  if (!OnCommReceive) return;
+  size_t waiting = dev->InQueue();
+  if (waiting > 0) OnCommReceive(this, static_cast<uint16_t>(std::min<size_t>(waiting, 0xFFFF)));
+}
+
+void TComm::DoCommTransmit() {
+  auto dev = Device();
+  if (!dev || !IsOpen() || !OnCommTransmit) return;
+  OnCommTransmit(this, static_cast<uint16_t>(std::min<size_t>(dev->OutQueue(), 0xFFFF)));
+}
+
+void TComm::DoCommEvent(TCommEventMask Events) {
+  if (!IsOpen() || !OnCommEvent) return;
+  TCommEventMask set;
+  for (TCommEvents e : {evBreak, evCts, evDsr, evErr, evRing, evRlsd, evRxflag})
+    if (Events.contains(e)) set += e;
+  OnCommEvent(this, set);
+}
+
+void TComm::ReportException(const char* what) {
+  if (OnWatcherException)
+    OnWatcherException(what);
+  else
+    std::fprintf(stderr, "%s\n", what);
+}

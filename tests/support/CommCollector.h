@@ -1,0 +1,42 @@
+#pragma once
+// Collects what a TComm's watcher delivers (received bytes, line events) so a
+// test can wait for it with a deadline.
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Comm.h"
+
+class CommCollector {
+ public:
+  // Installs receive and event handlers on comm (before Open).
+  explicit CommCollector(TComm& comm);
+
+  // Waits until at least n bytes have been received; returns what arrived.
+  std::string WaitBytes(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+  // Waits until at least n line events have arrived.
+  bool WaitEvents(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+  std::string Bytes();
+  std::vector<TCommEventMask> Events();
+  // The kinds of notification in order of arrival: 'R' receive, 'E' event.
+  std::string Order();
+  std::vector<uint16_t> ReceiveSizes();
+
+ private:
+  template <typename Pred>
+  bool WaitFor(Pred pred, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, pred);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string bytes_;
+  std::vector<TCommEventMask> events_;
+  std::vector<uint16_t> sizes_;
+  std::string order_;
+};

@@ -1,0 +1,120 @@
+// The transfer component class: its defaults, the protocol names, the line
+// tests on a virtual line and a pseudo-terminal, and the status record read
+// across threads.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "CommCollector.h"
+#include "KelComm.h"
+#include "PtyPair.h"
+#include "VirtualLine.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(KelComm, NewComponentHoldsTheFirstProtocolAndNoTransfer) {
+  TKELCOMM comm;
+  EXPECT_EQ(comm.Protocol.load(), pr_XMODEM_SUM_128);
+  EXPECT_EQ(kProtocolStoredDefault, pr_ZMODEM);
+  EXPECT_EQ(comm.TranMode.load(), 0);
+  EXPECT_EQ(comm.CancelFlag.load(), 0);
+  // The component defaults of the serial part are kept.
+  EXPECT_EQ(comm.Port(), 1);
+  EXPECT_EQ(comm.BaudRate(), 9600);
+  EXPECT_EQ(comm.FlowControls(), TCommFlowControls{cfcRtsCts});
+  EXPECT_EQ(comm.InQueueSize(), 4096);
+  EXPECT_EQ(comm.OutQueueSize(), 4096);
+  EXPECT_TRUE(comm.EventMask().empty());
+}
+
+TEST(KelComm, ProtocolNamesInProtocolOrder) {
+  const char* expected[] = {"XMODEM [SUM] 128byte", "XMODEM [CRC] 128byte",
+                            "XMODEM [CRC] 1024byte", "YMODEM",
+                            "YMODEM-G",             "ZMODEM",
+                            "M-LINK"};
+  for (int i = 0; i < kProtocolCount; ++i) EXPECT_STREQ(ProtocolNames[i], expected[i]) << i;
+  EXPECT_STREQ(ProtocolNames[pr_ZMODEM], "ZMODEM");
+}
+
+TEST(KelComm, LineTestsAreFalseWhileClosed) {
+  TKELCOMM comm;
+  comm.SetDevicePath("/dev/kelterm-no-such-device");
+  EXPECT_FALSE(comm.CarrierOn());
+  EXPECT_FALSE(comm.LineReady());
+}
+
+TEST(KelComm, LineTestsFollowTheFarEndOfAVirtualLine) {
+  auto line = VirtualLine::Create("kelcomm-lines");
+  TKELCOMM comm;
+  comm.SetDevicePath("virtual:kelcomm-lines");
+  comm.Open();
+  auto& far = line->end(1);
+  far.SetFarCts(true);
+  far.SetFarRlsd(false);
+  EXPECT_TRUE(comm.LineReady());
+  EXPECT_FALSE(comm.CarrierOn());
+  far.SetFarRlsd(true);
+  EXPECT_TRUE(comm.CarrierOn());
+  far.SetFarCts(false);
+  EXPECT_FALSE(comm.LineReady()) << "read at each call, not cached";
+  comm.Close();
+  EXPECT_FALSE(comm.CarrierOn());
+  VirtualLine::Remove("kelcomm-lines");
+}
+
+TEST(KelComm, PtyPeerHangingUpIsCarrierLoss) {
+  PtyPair pty;
+  TKELCOMM comm;
+  CommCollector rx(comm);
+  comm.SetEventMask({evRlsd});
+  comm.SetDevicePath(pty.SlavePath());
+  comm.Open();
+  EXPECT_TRUE(comm.CarrierOn());
+  EXPECT_TRUE(comm.LineReady());
+  EXPECT_TRUE(comm.DsrState());
+  pty.WriteMaster("bye\r\n");
+  EXPECT_EQ(rx.WaitBytes(5), "bye\r\n");
+  pty.CloseMaster();
+  ASSERT_TRUE(rx.WaitEvents(1));
+  EXPECT_EQ(rx.Events()[0], TCommEventMask{evRlsd});
+  EXPECT_FALSE(comm.CarrierOn());
+  // Reported once: the hung-up line doesn't keep the watcher busy.
+  EXPECT_FALSE(rx.WaitEvents(2, 300ms));
+  comm.Close();
+  EXPECT_FALSE(comm.IsOpen());
+}
+
+TEST(KelComm, StatusTextsReadSafelyWhileWritten) {
+  TKELCOMM comm;
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 0; i < 20000; ++i) {
+      comm.Status.RecvName.set(i % 2 ? std::string(100, 'a') : std::string("b"));
+      comm.Status.TranSize.store(i);
+    }
+    done = true;
+  });
+  int seen = 0;
+  while (!done) {
+    std::string s = comm.Status.RecvName.get();
+    EXPECT_TRUE(s.empty() || s == "b" || s == std::string(100, 'a'));
+    ++seen;
+  }
+  writer.join();
+  EXPECT_GT(seen, 0);
+  EXPECT_EQ(comm.Status.TranSize.load(), 19999);
+}
+
+TEST(KelComm, TickCountIsMilliseconds) {
+  uint32_t start = GetTickCount();
+  std::this_thread::sleep_for(50ms);
+  uint32_t elapsed = GetTickCount() - start;
+  EXPECT_GE(elapsed, 50u);
+  EXPECT_LT(elapsed, 5000u);
+}
+
+}  // namespace

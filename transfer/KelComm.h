@@ -1,0 +1,93 @@
+#pragma once
+// TKELCOMM is the serial port component extended with file transfer: the one
+// object through which the terminal window talks to the line. This file holds
+// the class itself, its status record and the protocol names; the engine that
+// runs a transfer on its worker thread fills the fields.
+//
+// Threading. TranMode, TranResult, CancelFlag and Protocol are atomics: the
+// window's thread, the watcher and the transfer worker each read what another
+// writes. The status record's counters are atomics too, and its three texts
+// are published whole under a lock, so a reader on another thread gets either
+// the old or the new text, never a freed or half-written one.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "Comm.h"
+
+enum protType : uint8_t {
+  pr_XMODEM_SUM_128,
+  pr_XMODEM_CRC_128,
+  pr_XMODEM_CRC_1024,
+  pr_YMODEM,
+  pr_YMODEM_G,
+  pr_ZMODEM,
+  pr_MLINK
+};
+constexpr int kProtocolCount = 7;
+
+// Display names indexed by protType: the protocol combo's items and the
+// progress dialog's caption.
+extern const std::array<const char*, kProtocolCount> ProtocolNames;
+
+// The value a stored form omits for Protocol (its declared default).
+constexpr protType kProtocolStoredDefault = pr_ZMODEM;
+
+// A text written by one thread and read by others.
+class PublishedText {
+ public:
+  std::string get() const {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+  void set(std::string text) {
+    std::lock_guard lock(mutex_);
+    text_.swap(text);
+  }
+  void clear() { set(std::string()); }
+
+ private:
+  mutable std::mutex mutex_;
+  std::string text_;
+};
+
+// The size a download shows until the sender has announced one.
+constexpr int32_t kUnknownFileSize = 9999999;
+
+struct TKelCommStatus {
+  std::atomic<uint32_t> StartTick{0};  // tick count when the transfer started
+  std::atomic<int32_t> FileSize{0};
+  std::atomic<int32_t> TranSize{0};
+  std::atomic<int32_t> ErrorCount{0};
+  PublishedText FilePath;  // the local file
+  PublishedText SendName;  // name announced to the receiver (uploads)
+  PublishedText RecvName;  // name announced by the sender (downloads)
+};
+
+class TKELCOMM : public TComm {
+ public:
+  TKELCOMM();
+  ~TKELCOMM() override;
+
+  // False when the port is closed, without touching the device; otherwise
+  // the modem's RLSD (carrier) and CTS, read from the device at each call.
+  bool CarrierOn() const;
+  bool LineReady() const;
+
+  std::atomic<uint8_t> TranMode{0};    // 0 none, 1 upload, 2 download
+  std::atomic<uint8_t> TranResult{0};  // 1 while good, 0 once failed
+  TKelCommStatus Status;
+  std::atomic<uint8_t> CancelFlag{0};
+  TCommNotifyRxTxEvent SavedReceive;  // the window's handler during a transfer
+  std::atomic<protType> Protocol{pr_XMODEM_SUM_128};
+
+ private:
+  uint32_t ModemBits() const;
+};
+
+// Milliseconds of the steady clock as a 32-bit tick count; compare ticks as
+// differences (GetTickCount() - start), never by order.
+uint32_t GetTickCount();
