@@ -375,7 +375,7 @@ uint32_t TComm::CollectEvents(WatchState& state) {
     txPending_ = false;
     bits |= EV_TXEMPTY;
   }
-  return bits & mask;
+  return bits & deviceMask_.load();  // the mask may have changed during the wait
 }
 
 void TComm::Dispatch(uint32_t bits) {

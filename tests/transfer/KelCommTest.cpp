@@ -68,15 +68,16 @@ TEST(KelComm, LineTestsFollowTheFarEndOfAVirtualLine) {
 
 TEST(KelComm, PtyPeerHangingUpIsCarrierLoss) {
   PtyPair pty;
+  ASSERT_TRUE(pty.ok());
   TKELCOMM comm;
   CommCollector rx(comm);
   comm.SetEventMask({evRlsd});
-  comm.SetDevicePath(pty.SlavePath());
+  comm.SetDevicePath(pty.slavePath());
   comm.Open();
   EXPECT_TRUE(comm.CarrierOn());
   EXPECT_TRUE(comm.LineReady());
   EXPECT_TRUE(comm.DsrState());
-  pty.WriteMaster("bye\r\n");
+  ASSERT_TRUE(pty.WriteAll("bye\r\n"));
   EXPECT_EQ(rx.WaitBytes(5), "bye\r\n");
   pty.CloseMaster();
   ASSERT_TRUE(rx.WaitEvents(1));

@@ -1,0 +1,100 @@
+#include "PtyPair.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Waits until fd reports one of events; false on time-out or error.
+bool WaitFor(int fd, short events, Clock::time_point deadline) {
+  pollfd p{fd, events, 0};
+  for (;;) {
+    const int n = poll(&p, 1, RemainingMs(deadline));
+    if (n > 0) return true;
+    if (n == 0 || errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
+PtyPair::PtyPair() {
+  termios raw{};
+  cfmakeraw(&raw);
+  raw.c_cflag |= CLOCAL | CREAD;
+  cfsetspeed(&raw, B9600);
+  char name[256] = {};
+  int master = -1;
+  if (openpty(&master, &slave_, name, &raw, nullptr) != 0) return;
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(slave_, F_SETFD, FD_CLOEXEC);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  master_ = master;
+  slavePath_ = name;
+}
+
+PtyPair::~PtyPair() {
+  CloseMaster();
+  ReleaseSlave();
+}
+
+bool PtyPair::WriteAll(std::string_view bytes, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!bytes.empty()) {
+    const ssize_t n = write(master_, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<size_t>(n));
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      return false;
+    } else if (!WaitFor(master_, POLLOUT, deadline)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string PtyPair::Read(size_t count, int timeoutMs) {
+  std::string got =
+      ReadUntil([count](const std::string& s) { return s.size() >= count; }, timeoutMs);
+  if (got.size() > count) got.resize(count);
+  return got;
+}
+
+std::string PtyPair::ReadUntil(const std::function<bool(const std::string&)>& done, int timeoutMs) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string got;
+  char buffer[4096];
+  while (!done(got)) {
+    const ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n > 0) {
+      got.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+      break;  // EIO: no slave is open any more
+    } else if (!WaitFor(master_, POLLIN, deadline)) {
+      break;
+    }
+  }
+  return got;
+}
+
+void PtyPair::CloseMaster() {
+  if (master_ >= 0) close(master_);
+  master_ = -1;
+}
+
+void PtyPair::ReleaseSlave() {
+  if (slave_ >= 0) close(slave_);
+  slave_ = -1;
+}
