@@ -120,8 +120,10 @@ void TComm::Close() {
     std::lock_guard lock(deviceMutex_);
     state = std::move(watchState_);
   }
-  state->stop = true;
-  state->Wake();
+  if (state) {
+    state->stop = true;
+    state->Wake();
+  }
   if (watcher_.joinable()) {
     if (watcher_.get_id() == std::this_thread::get_id())
       watcher_.detach();  // leaves as soon as the running handler returns
@@ -206,9 +208,7 @@ int TComm::Read(void* Buffer, int Count) {
   return done;
 }
 
-int TComm::WriteString(std::string_view S) {
-  return Write(S.data(), static_cast<int>(S.size()));
-}
+int TComm::WriteString(std::string_view S) { return Write(S.data(), static_cast<int>(S.size())); }
 
 bool TComm::DsrState() {
   auto dev = Device();

@@ -9,9 +9,9 @@ namespace {
 
 constexpr std::string_view kVirtualPrefix = "virtual:";
 
-std::shared_ptr<SerialDevice> OpenVirtual(std::string_view spec) {
+std::shared_ptr<SerialDevice> OpenVirtual(std::string_view where) {
   int index = 0;
-  std::string name(spec);
+  std::string name(where);
   if (auto slash = name.rfind('/'); slash != std::string::npos) {
     std::string suffix = name.substr(slash + 1);
     if (suffix != "0" && suffix != "1") {
@@ -32,6 +32,7 @@ std::shared_ptr<SerialDevice> OpenVirtual(std::string_view spec) {
 }  // namespace
 
 std::shared_ptr<SerialDevice> OpenSerialDevice(const std::string& path) {
-  if (path.starts_with(kVirtualPrefix)) return OpenVirtual(std::string_view(path).substr(kVirtualPrefix.size()));
+  if (path.starts_with(kVirtualPrefix))
+    return OpenVirtual(std::string_view(path).substr(kVirtualPrefix.size()));
   return OpenPosixDevice(path);
 }

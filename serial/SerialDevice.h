@@ -1,7 +1,7 @@
 #pragma once
-// The device layer under TComm. TComm speaks the Win32 vocabulary of the
-// original design (a device control block, modem status bits, purge, event
-// waits); each SerialDevice realises it on one kind of line: a termios device
+// The device layer under TComm. TComm speaks the vocabulary of the Win32
+// serial interface it was first written for (a device control block, modem status bits, purge,
+// event waits); each SerialDevice realises it on one kind of line: a termios device
 // (PosixSerialDevice) or one end of an in-process virtual line (VirtualLine).
 //
 // Threading: every operation may be called from any thread (the window's
@@ -84,8 +84,8 @@ class SerialDevice {
   virtual long ReadSome(uint8_t* buffer, size_t count) = 0;
   virtual long WriteSome(const uint8_t* buffer, size_t count) = 0;
 
-  virtual size_t InQueue() = 0;   // bytes received, not yet read
-  virtual size_t OutQueue() = 0;  // bytes written, not yet on the line
+  virtual size_t InQueue() = 0;        // bytes received, not yet read
+  virtual size_t OutQueue() = 0;       // bytes written, not yet on the line
   virtual uint32_t ModemStatus() = 0;  // MS_* bits
   virtual void SetDtr(bool on) = 0;
   virtual void SetRts(bool on) = 0;

@@ -3,13 +3,19 @@
 #include <chrono>
 
 const std::array<const char*, kProtocolCount> ProtocolNames = {
-    "XMODEM [SUM] 128byte", "XMODEM [CRC] 128byte", "XMODEM [CRC] 1024byte", "YMODEM",
-    "YMODEM-G",             "ZMODEM",               "M-LINK",
+    "XMODEM [SUM] 128byte",
+    "XMODEM [CRC] 128byte",
+    "XMODEM [CRC] 1024byte",
+    "YMODEM",
+    "YMODEM-G",
+    "ZMODEM",
+    "M-LINK",
 };
 
 uint32_t GetTickCount() {
   auto since = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+  return static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
 TKELCOMM::TKELCOMM() = default;

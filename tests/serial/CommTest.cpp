@@ -227,8 +227,7 @@ TEST_F(CommOnVirtualLine, HandlerThatReadsNothingDoesNotSpin) {
   comm_.Open();
   far().Write("x");
   auto t0 = std::chrono::steady_clock::now();
-  while (calls == 0 && std::chrono::steady_clock::now() - t0 < 5s)
-    std::this_thread::sleep_for(1ms);
+  while (calls == 0 && std::chrono::steady_clock::now() - t0 < 5s) std::this_thread::sleep_for(1ms);
   std::this_thread::sleep_for(300ms);
   EXPECT_GE(calls.load(), 1);
   EXPECT_LT(calls.load(), 100) << "retried gently, not in a tight loop";

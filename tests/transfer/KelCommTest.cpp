@@ -32,9 +32,12 @@ TEST(KelComm, NewComponentHoldsTheFirstProtocolAndNoTransfer) {
 }
 
 TEST(KelComm, ProtocolNamesInProtocolOrder) {
-  const char* expected[] = {"XMODEM [SUM] 128byte", "XMODEM [CRC] 128byte",
-                            "XMODEM [CRC] 1024byte", "YMODEM",
-                            "YMODEM-G",             "ZMODEM",
+  const char* expected[] = {"XMODEM [SUM] 128byte",
+                            "XMODEM [CRC] 128byte",
+                            "XMODEM [CRC] 1024byte",
+                            "YMODEM",
+                            "YMODEM-G",
+                            "ZMODEM",
                             "M-LINK"};
   for (int i = 0; i < kProtocolCount; ++i) EXPECT_STREQ(ProtocolNames[i], expected[i]) << i;
   EXPECT_STREQ(ProtocolNames[pr_ZMODEM], "ZMODEM");

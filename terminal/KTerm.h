@@ -1,0 +1,293 @@
+#pragma once
+// TKelTerm is the terminal's main window: toolbar, menus, panes, the terminal
+// screen and the status bar, the settings lines, and the transfer component
+// KELCOMM1 that is also the window's serial port.
+//
+// Threading. Everything here runs on the main thread except the two
+// notifications of KELCOMM1: KelComm1CommReceive runs on the serial watcher
+// as the receive path needs, and KELCOMM1CommEvent only posts the line event
+// to the main thread (it must never wait there, since closing the port waits
+// for the watcher). The window's enabled state keeps carrier events out while
+// a close sequence runs.
+
+#include <QMainWindow>
+#include <atomic>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "KelComm.h"
+#include "SettingList.h"
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QScrollBar;
+class QSpinBox;
+class QStatusBar;
+class QTimer;
+class QToolButton;
+class QKeyEvent;
+class TCommStatus;
+class TPaintBox;
+
+class TKelTerm : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TKelTerm(QWidget* parent = nullptr);
+  ~TKelTerm() override;
+
+  // The status bar's one text; every session message replaces it whole.
+  QString StatusText() const;
+  void SetStatusText(const QString& text);
+
+  // Toolbar.
+  QFrame* Panel1;
+  QFrame* Panel3;
+  QToolButton* PortOC;
+  QToolButton* KeyAccept;
+  QToolButton* SpeedButton4;
+  QToolButton* SpeedButton5;
+  QToolButton* SpeedButton12;
+  QToolButton* SpeedButton6;
+  QToolButton* SpeedButton7;
+  QToolButton* SpeedButton10;
+  QLabel* Label2;
+  QComboBox* Protocol;
+  QToolButton* SpeedButton1;
+  QToolButton* SpeedButton2;
+  QLabel* LogFileName;
+  QLabel* Label3;
+
+  // Phone-book pane.
+  QFrame* NetSettingPanel;
+  QListWidget* NetList;
+  QPushButton* DialButton;
+  QPushButton* DeleteNet;
+  QPushButton* AddNet;
+  QLabel* Label7;
+  QLineEdit* NetName;
+  QLabel* Label8;
+  QLineEdit* NetTelNo;
+  QLabel* Label9;
+  QLineEdit* NetLogFileName;
+  QLabel* Label10;
+  QPushButton* BitBtn4;
+
+  // Modem pane.
+  QFrame* ModemSettingPanel;
+  QLabel* Label1;
+  QSpinBox* Port;
+  QLabel* Label4;
+  QComboBox* BaudRate;
+  QLabel* Label5;
+  QLineEdit* DialCommand;
+  QLabel* Label6;
+  QLineEdit* ModemClearCommand;
+
+  // Back-scroll pane and its splitter.
+  QFrame* BackText;
+  TPaintBox* PaintBox2;
+  QScrollBar* BackTextScrollBar;
+  QWidget* Separater1;
+
+  // Terminal screen, status bar, one-line box.
+  QFrame* TextDrawBox;
+  TPaintBox* PaintBox1;
+  QStatusBar* StatusBar1;
+  QFrame* Panel2;
+  QLineEdit* Edit1;
+  QToolButton* SpeedButton3;
+  QWidget* DummyPanel;
+  QTimer* Timer2;
+
+  // Main menu.
+  QMenu* KF1;
+  QAction* KeyGard;
+  QAction* PortOpenClose;
+  QAction* KC1;
+  QAction* TerminalClose;
+  QMenu* Edit2;
+  QAction* K3;
+  QAction* K4;
+  QAction* KP1;
+  QAction* KP2;
+  QMenu* K1;
+  QAction* BackScroll;
+  QAction* OneLineEdit;
+  QAction* TOOLBAR;
+  QAction* StatusBar;
+  QMenu* KT1;
+  QAction* XMODEM128SUM_UPLOAD;
+  QAction* KXMODEM128SUM_DOWNLOAD;
+  QAction* NetSetting;
+  QMenu* KS1;
+  QAction* ModemSetting;
+  QMenu* KH2;
+  QAction* K2;
+
+  std::unique_ptr<TKELCOMM> KELCOMM1;
+  // The progress dialog, created after the window; may stay null.
+  TCommStatus* CommStatus = nullptr;
+
+  // The Yes/No question of the close; true for Yes.
+  std::function<bool(const QString& caption, const QString& text)> AskYesNo;
+
+  // Private state of the window.
+  TSettingList SettingList;
+  std::vector<std::string> TextBuffer;
+  std::atomic<bool> ScreenDirty{false};
+  std::atomic<bool> Receiving{false};
+  int CaretTop = 0;
+  std::string KeyQueue;
+  std::string PasteQueue;
+  std::ofstream LogFile;
+  int32_t BackTopLine = 0;
+  int32_t BackBottomLine = 0;
+  int32_t SelAnchorLine = 0;
+  int32_t SelAnchorCol = 0;
+  int32_t SelCurLine = 0;
+  int32_t SelCurCol = 0;
+  bool SelExists = false;
+  bool SelDragging = false;
+
+  // Start-up, settings and the port session.
+  void FormCreate();
+  void FormShow();
+  void FormActivate();
+  void FormDeactivate();
+  void AppOnActivate();
+  void AppOnDeActivate();
+  void FormResize();
+  void FormClick();
+  void FormDestroy();
+  void CommOpen();
+  void CommClose();
+  void PortOpenCloseClick();
+  void PortOCClick();
+  void KELCOMM1CommEvent(TComm* Sender, TCommEventMask EventMask);
+  void TerminalCloseClick();
+  void StatusBarClick();
+  void SpeedButton12Click();
+
+  // Receive path and terminal screen.
+  void KelComm1CommReceive(TComm* Sender, uint16_t Size);
+  void TextDraw();
+  void ClearBuffer(bool WithBanner);
+  void KC1Click();
+  void PaintBox1Paint();
+  void PaintBox1Click();
+  void TextDrawBoxEnter();
+  void TextDrawBoxExit();
+  void Timer2Timer();
+
+  // Keyboard and text sending. The key handlers answer true when they have
+  // consumed the key.
+  bool KeyPress(QKeyEvent* Key);
+  void KeyGardClick();
+  void KeyAcceptClick();
+  void OneLineEditClick();
+  void SpeedButton5Click();
+  bool Edit1KeyPress(QKeyEvent* Key);
+  void SendButton();
+  void KP1Click();
+  void KP2Click();
+  void SpeedButton6Click();
+  void DummyPanelEnter();
+
+  // Session log.
+  void SetLogFileName(const std::string& Template);
+  void LogOpen();
+  void LogWriteLine(const std::string& Line);
+  void LogClose();
+
+  // Back-scroll pane. AppOnMessage sees every event of the application
+  // first; true turns the event into one without effect.
+  bool AppOnMessage(QObject* Target, QEvent* Message);
+  void BackScrollClick();
+  void SpeedButton4Click();
+  void BackTextResize();
+  void K3Click();
+  void K4Click();
+
+  // Phone book, modem settings and dialing.
+  void NetSettingClick();
+  void SpeedButton2Click();
+  void BitBtn4Click();
+  void NetListRefresh();
+  void NetListClick();
+  void NetListDblClick();
+  void NetNameChange();
+  void NetNameExit();
+  void NetTelNoChange();
+  void NetLogFileNameChange();
+  void AddNetClick();
+  void DeleteNetClick();
+  void DialButtonClick();
+  void Dial(const std::string& Number);
+  void ModemSettingClick();
+  void SpeedButton1Click();
+  void PortChange();
+  void BaudRateChange();
+  void DialCommandChange();
+  void ModemClearCommandChange();
+  void K2Click();
+
+  // Transfer control.
+  void UpLoadClick();
+  void DOWNLOADClick();
+  void SpeedButton7Click();
+  void SpeedButton10Click();
+  void ProtocolChange();
+  void CommStatusShow();
+
+ signals:
+  // Every text the status bar shows, in order.
+  void StatusTextShown(const QString& text);
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildPanes(QWidget* client);
+  void BuildToolbar();
+  void BuildPhoneBookPane();
+  void BuildModemPane();
+  void BuildBackScrollPane();
+  void BuildScreenAndStatus(QWidget* client);
+  void BuildOneLinePane();
+  void BuildMenus();
+  void ConnectControls();
+  void SetUpComponent();
+  void LoadSettings();
+  void ShowModemSettings();
+  void SaveSettings();
+  void OnLineEvent(TCommEventMask EventMask, uint32_t session);
+  void HangUp();
+  void ShowSessionState();
+  void WaitTicks(uint32_t ms);
+  void FocusScreen();
+
+  QLabel* statusText_ = nullptr;
+  bool destroyed_ = false;            // FormDestroy has run
+  bool closingSession_ = false;       // CommClose is under way
+  bool settingsReadable_ = true;      // false: never overwrite the file
+  std::atomic<uint32_t> session_{0};  // counts port opens; stale events are dropped
+};
+
+// Shift-JIS bytes of the settings and the line, and the Unicode of widgets.
+QString FromShiftJis(const std::string& bytes);
+std::string ToShiftJis(const QString& text);

@@ -1,0 +1,262 @@
+// Start-up, the settings file, and the port session: open, close with the
+// modem hang-up, and the carrier's coming and going.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QSaveFile>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QStringDecoder>
+#include <QTimer>
+#include <QToolButton>
+
+#include "KTerm.h"
+#include "KelApplication.h"
+#include "ProgramFolder.h"
+
+namespace {
+
+const char kSettingsFileName[] = "Kelterm.ini";
+const char kDefaultLogTemplate[] = "%Y%M%D.LOG";
+
+// A device line of the settings is Shift-JIS text like every other line; the
+// file system wants the local encoding. Bytes that are no Shift-JIS text are
+// taken as they stand.
+std::string DevicePathFromSetting(const std::string& line) {
+  QStringDecoder decode("Shift_JIS");
+  const QString text = decode(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
+  if (decode.hasError()) return line;
+  return text.toLocal8Bit().toStdString();
+}
+
+}  // namespace
+
+void TKelTerm::SetUpComponent() {
+  KELCOMM1->SetPort(3);
+  KELCOMM1->SetBaudRate(38400);
+  KELCOMM1->SetEventMask({evRlsd});
+  KELCOMM1->OnCommEvent = [this](TComm* Sender, TCommEventMask EventMask) {
+    KELCOMM1CommEvent(Sender, EventMask);
+  };
+  KELCOMM1->OnCommReceive = [this](TComm* Sender, uint16_t Size) {
+    KelComm1CommReceive(Sender, Size);
+  };
+  KELCOMM1->OnWatcherException = [](const std::string& message) { ShowErrorBoxLater(message); };
+}
+
+void TKelTerm::FormCreate() {
+  connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
+    if (s == Qt::ApplicationActive)
+      AppOnActivate();
+    else
+      AppOnDeActivate();
+  });
+  {
+    const QSignalBlocker quiet(Protocol);
+    for (const char* name : ProtocolNames) Protocol->addItem(QString::fromUtf8(name));
+    Protocol->setCurrentIndex(pr_ZMODEM);
+  }
+  ProtocolChange();
+  Separater1->hide();
+  LoadSettings();
+  ShowModemSettings();
+  ClearBuffer(true);
+  qApp->installEventFilter(this);
+  SetLogFileName(kDefaultLogTemplate);
+  SelExists = false;
+  SelDragging = false;
+  SelAnchorLine = SelAnchorCol = SelCurLine = SelCurCol = 0;
+}
+
+void TKelTerm::LoadSettings() {
+  QFile file(ProgramFilePath(QString::fromLatin1(kSettingsFileName)));
+  if (!file.exists()) {
+    SettingList = TSettingList::Defaults();
+    return;
+  }
+  if (!file.open(QIODevice::ReadOnly)) {
+    // Saving defaults over a file that could not be read would destroy the
+    // user's phone book; this run keeps its settings in memory only.
+    settingsReadable_ = false;
+    SettingList = TSettingList::Defaults();
+    ShowErrorBox(file.fileName().toStdString() + ": " + file.errorString().toStdString());
+    return;
+  }
+  const QByteArray bytes = file.readAll();
+  SettingList = TSettingList::FromBytes(std::string_view(bytes.constData(), bytes.size()));
+}
+
+// The modem pane shows the settings without writing them back: a line is
+// kept byte for byte until the user edits its box.
+void TKelTerm::ShowModemSettings() {
+  const QSignalBlocker quietPort(Port);
+  const QSignalBlocker quietSpeed(BaudRate);
+  const QSignalBlocker quietDial(DialCommand);
+  const QSignalBlocker quietInit(ModemClearCommand);
+  Port->setValue(SettingList.PortNumber());
+  BaudRate->setEditText(FromShiftJis(SettingList.Line(1)));
+  DialCommand->setText(FromShiftJis(SettingList.Line(2)));
+  ModemClearCommand->setText(FromShiftJis(SettingList.Line(3)));
+}
+
+void TKelTerm::SaveSettings() {
+  if (!settingsReadable_) return;
+  QSaveFile file(ProgramFilePath(QString::fromLatin1(kSettingsFileName)));
+  const std::string bytes = SettingList.ToBytes();
+  if (file.open(QIODevice::WriteOnly) &&
+      file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+          static_cast<qint64>(bytes.size()) &&
+      file.commit())
+    return;
+  ShowErrorBox(file.fileName().toStdString() + ": " + file.errorString().toStdString());
+}
+
+void TKelTerm::FormShow() {
+  KeyGard->setChecked(true);
+  KeyAccept->setChecked(true);
+}
+
+void TKelTerm::FormActivate() {
+  ScreenDirty = true;
+  if (focusWidget() == TextDrawBox) TextDrawBoxEnter();
+}
+
+void TKelTerm::FormDeactivate() {
+  if (focusWidget() == TextDrawBox) TextDrawBoxExit();
+}
+
+void TKelTerm::AppOnActivate() {
+  if (QApplication::activeWindow() == this) FormActivate();
+}
+
+void TKelTerm::AppOnDeActivate() {
+  if (QApplication::activeWindow() == this) FormDeactivate();
+}
+
+void TKelTerm::FormResize() { ScreenDirty = true; }
+
+void TKelTerm::FormClick() { ScreenDirty = true; }
+
+void TKelTerm::CommOpen() {
+  KeyQueue.clear();
+  PasteQueue.clear();
+  try {
+    KELCOMM1->SetBaudRate(ParseSpeed(BaudRate->currentText().toStdString()));
+    KELCOMM1->SetPort(static_cast<uint8_t>(Port->value()));
+    KELCOMM1->SetDevicePath(DevicePathFromSetting(SettingList.DevicePath(Port->value())));
+    ++session_;
+    KELCOMM1->Open();
+  } catch (...) {
+    SetStatusText(QStringLiteral("通信ポートをオープンできません."));
+    ShowSessionState();
+    return;
+  }
+  ShowSessionState();
+  LogOpen();
+  SetStatusText(QStringLiteral("通信ポートをオープンしました."));
+}
+
+void TKelTerm::CommClose() {
+  if (!KELCOMM1->IsOpen() || closingSession_) return;
+  closingSession_ = true;
+  setEnabled(false);
+  if (KELCOMM1->CarrierOn()) HangUp();
+  SetStatusText(QStringLiteral("ポートをクローズしました."));
+  KELCOMM1->Close();
+  WaitTicks(300);
+  LogClose();
+  ShowSessionState();
+  SetLogFileName(kDefaultLogTemplate);
+  QCoreApplication::processEvents();
+  setEnabled(true);
+  closingSession_ = false;
+  FocusScreen();
+}
+
+// The modem's escape and hang-up. The line is about to close whatever
+// happens here, so a failed write must not stop the close.
+void TKelTerm::HangUp() {
+  SetStatusText(QStringLiteral("回線切断中です."));
+  try {
+    KELCOMM1->WriteString("+++");
+    WaitTicks(1200);
+    KELCOMM1->WriteString("ATH\r\n");
+    WaitTicks(300);
+  } catch (const std::exception&) {
+  }
+}
+
+void TKelTerm::ShowSessionState() {
+  const bool open = KELCOMM1->IsOpen();
+  PortOC->setChecked(open);
+  PortOpenClose->setChecked(open);
+}
+
+// Waits with the window alive: events (the tick among them) go on being
+// handled until ms milliseconds of the tick counter have passed.
+void TKelTerm::WaitTicks(uint32_t ms) {
+  const uint32_t start = GetTickCount();
+  for (uint32_t passed = 0; passed < ms; passed = GetTickCount() - start) {
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(ms - passed), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+}
+
+void TKelTerm::PortOpenCloseClick() {
+  if (!KELCOMM1->IsOpen()) {
+    CommOpen();
+  } else if (KELCOMM1->CarrierOn()) {
+    const QString question =
+        QStringLiteral("回線がつながったままです。\r\nポートをクローズしていいですか。");
+    if (AskYesNo(QStringLiteral("KELTERM"), question))
+      CommClose();
+    else
+      ShowSessionState();  // the click has put the button up
+  } else {
+    CommClose();
+  }
+  FocusScreen();
+}
+
+void TKelTerm::PortOCClick() { PortOpenCloseClick(); }
+
+// Runs on the serial watcher: hand the event to the main thread and return.
+void TKelTerm::KELCOMM1CommEvent(TComm*, TCommEventMask EventMask) {
+  const uint32_t session = session_.load();
+  QMetaObject::invokeMethod(
+      this, [this, EventMask, session] { OnLineEvent(EventMask, session); }, Qt::QueuedConnection);
+}
+
+void TKelTerm::OnLineEvent(TCommEventMask EventMask, uint32_t session) {
+  if (session != session_.load() || !isEnabled() || !KELCOMM1->IsOpen() ||
+      !EventMask.contains(evRlsd))
+    return;
+  if (KELCOMM1->CarrierOn()) {
+    SetStatusText(QStringLiteral("接続しました."));
+  } else {
+    SetStatusText(QStringLiteral("回線が切れました."));
+    CommClose();
+  }
+}
+
+void TKelTerm::TerminalCloseClick() { close(); }
+
+void TKelTerm::FormDestroy() {
+  CommClose();
+  Timer2->stop();
+  SaveSettings();
+}
+
+void TKelTerm::StatusBarClick() {
+  StatusBar->setChecked(!StatusBar->isChecked());
+  SpeedButton12->setChecked(StatusBar->isChecked());
+  StatusBar1->setVisible(StatusBar->isChecked());
+  FocusScreen();
+}
+
+void TKelTerm::SpeedButton12Click() { StatusBarClick(); }

@@ -1,0 +1,41 @@
+// A session on a pseudo-terminal standing in for a cable: the far side is
+// the pty's master.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QToolButton>
+
+#include "PtyPair.h"
+#include "WindowTestSupport.h"
+
+namespace {
+
+TEST(PtySessionTest, BytesReachTheMasterAndItsCloseEndsTheSessionOnce) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  WindowHarness h;
+  h.WriteSettings(SettingsWithCom1(pty.slavePath()));
+  TKelTerm& w = h.Open();
+  w.PortOC->click();
+  ASSERT_TRUE(w.KELCOMM1->IsOpen()) << w.StatusText().toStdString();
+  EXPECT_EQ(w.StatusText(), "通信ポートをオープンしました.");
+  pty.ReleaseSlave();  // the window alone holds the line now
+
+  const std::string text = "ATDT123\r\x82\xa0\xff";
+  EXPECT_EQ(w.KELCOMM1->WriteString(text), static_cast<int>(text.size()));
+  EXPECT_EQ(pty.Read(text.size(), 2000), text);
+
+  const int before = h.statusTexts.size();
+  pty.CloseMaster();
+  ASSERT_TRUE(WaitUntil([&] { return !w.KELCOMM1->IsOpen() && w.isEnabled(); }));
+  // The watcher has left: whatever it reported is in the queue by now.
+  QCoreApplication::processEvents();
+  EXPECT_EQ(h.statusTexts.mid(before),
+            QStringList({"回線が切れました.", "ポートをクローズしました."}));
+  EXPECT_FALSE(w.PortOC->isChecked());
+  EXPECT_FALSE(w.PortOpenClose->isChecked());
+  EXPECT_TRUE(h.errorBoxes.isEmpty()) << h.errorBoxes.join("|").toStdString();
+}
+
+}  // namespace
