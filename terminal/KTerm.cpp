@@ -1,4 +1,5 @@
 #include "KTerm.h"
+#include "ShiftJis.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -33,12 +34,12 @@ bool DefaultAskYesNo(QWidget* parent, const QString& caption, const QString& tex
 }  // namespace
 
 QString FromShiftJis(const std::string& bytes) {
-  QStringDecoder decode("Shift_JIS");
+  QStringDecoder decode(ShiftJisCodecName());
   return decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
 std::string ToShiftJis(const QString& text) {
-  QStringEncoder encode("Shift_JIS");
+  QStringEncoder encode(ShiftJisCodecName());
   const QByteArray bytes = encode(text);
   return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
@@ -172,6 +173,9 @@ bool TKelTerm::eventFilter(QObject* watched, QEvent* event) {
       if (watched == Edit1 && Edit1KeyPress(key)) return true;
     }
   }
+  if (watched == TextDrawBox && (type == QEvent::InputMethod || type == QEvent::InputMethodQuery) &&
+      ScreenInputMethod(event))
+    return true;
   if (watched == TextDrawBox && type == QEvent::FocusIn) TextDrawBoxEnter();
   if (watched == TextDrawBox && type == QEvent::FocusOut) TextDrawBoxExit();
   if (watched == DummyPanel && type == QEvent::FocusIn) DummyPanelEnter();

@@ -13,14 +13,15 @@
 #include <QMainWindow>
 #include <atomic>
 #include <cstdint>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "KelComm.h"
+#include "SessionLog.h"
 #include "SettingList.h"
+#include "TextBuffer.h"
 
 class QAction;
 class QComboBox;
@@ -36,6 +37,7 @@ class QStatusBar;
 class QTimer;
 class QToolButton;
 class QKeyEvent;
+class QPainter;
 class TCommStatus;
 class TPaintBox;
 
@@ -143,13 +145,12 @@ class TKelTerm : public QMainWindow {
 
   // Private state of the window.
   TSettingList SettingList;
-  std::vector<std::string> TextBuffer;
+  TTextBuffer TextBuffer;
   std::atomic<bool> ScreenDirty{false};
   std::atomic<bool> Receiving{false};
   int CaretTop = 0;
   std::string KeyQueue;
   std::string PasteQueue;
-  std::ofstream LogFile;
   int32_t BackTopLine = 0;
   int32_t BackBottomLine = 0;
   int32_t SelAnchorLine = 0;
@@ -188,6 +189,10 @@ class TKelTerm : public QMainWindow {
   void TextDrawBoxEnter();
   void TextDrawBoxExit();
   void Timer2Timer();
+  // The rows of the last redraw, each 80 bytes, and the caret's column.
+  std::vector<std::string> ScreenRows() const;
+  int CaretColumn() const { return caretColumn_; }
+  static constexpr int kScreenPitch = 18;  // pixels from one row to the next
 
   // Keyboard and text sending. The key handlers answer true when they have
   // consumed the key.
@@ -202,12 +207,34 @@ class TKelTerm : public QMainWindow {
   void KP2Click();
   void SpeedButton6Click();
   void DummyPanelEnter();
+  // Step 3 of the tick: one chunk of queued text to the line.
+  void SendQueuedText();
+  // An input method's events at the terminal screen: committed text is typed
+  // like keys, and the screen answers the method's queries. True when taken.
+  bool ScreenInputMethod(QEvent* Event);
 
   // Session log.
   void SetLogFileName(const std::string& Template);
-  void LogOpen();
-  void LogWriteLine(const std::string& Line);
+  // The index of TextBuffer's current line, taken before the port opens:
+  // lines finished from there on belong to the session even when they
+  // arrive before its log is open.
+  size_t LogFirstLine();
+  // Opens the log named by LogFileName in the program's folder, writes its
+  // header and then the session's lines finished since FirstLine. Throws
+  // std::runtime_error when the file cannot be opened.
+  void LogOpen(size_t FirstLine);
+  // Called by the receive path on the watcher, with TextBuffer's lock held.
+  void LogWriteLine(std::string_view Line);
+  // Hands the lines of one notification to the file; same lock as above.
+  void LogFlush();
+  // Writes the current line of TextBuffer and closes; nothing when no log is
+  // open.
   void LogClose();
+  // The expanded name as bytes (the label shows it decoded). Main thread.
+  std::string LogFileNameBytes;
+  // The session's log, open while the session is; used only under
+  // TextBuffer's lock.
+  TSessionLog LogFile;
 
   // Back-scroll pane. AppOnMessage sees every event of the application
   // first; true turns the event into one without effect.
@@ -280,6 +307,15 @@ class TKelTerm : public QMainWindow {
   void ShowSessionState();
   void WaitTicks(uint32_t ms);
   void FocusScreen();
+
+  // Receive path and terminal screen.
+  void PaintScreen(QPainter& canvas);
+  bool CaretInvolved() const;
+  std::vector<uint8_t> rxScratch_;       // the watcher's read buffer
+  std::vector<std::string> screenRows_;  // snapshot taken by TextDraw
+  int caretColumn_ = 0;
+  bool caretShown_ = false;
+  bool drawing_ = false;  // TextDraw is painting its snapshot
 
   QLabel* statusText_ = nullptr;
   bool destroyed_ = false;            // FormDestroy has run

@@ -135,6 +135,9 @@ void TKelTerm::ConnectControls() {
   connect(NetTelNo, &QLineEdit::textChanged, this, [this] { NetTelNoChange(); });
   connect(NetLogFileName, &QLineEdit::textChanged, this, [this] { NetLogFileNameChange(); });
   connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
-  PaintBox1->OnPaint = [this](QPainter&) { PaintBox1Paint(); };
+  PaintBox1->OnPaint = [this](QPainter& canvas) {
+    PaintBox1Paint();
+    PaintScreen(canvas);
+  };
   PaintBox1->OnClick = [this] { PaintBox1Click(); };
 }

@@ -17,6 +17,7 @@
 #include "KTerm.h"
 #include "KelApplication.h"
 #include "ProgramFolder.h"
+#include "ShiftJis.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ const char kDefaultLogTemplate[] = "%Y%M%D.LOG";
 // file system wants the local encoding. Bytes that are no Shift-JIS text are
 // taken as they stand.
 std::string DevicePathFromSetting(const std::string& line) {
-  QStringDecoder decode("Shift_JIS");
+  QStringDecoder decode(ShiftJisCodecName());
   const QString text = decode(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
   if (decode.hasError()) return line;
   return text.toLocal8Bit().toStdString();
@@ -144,6 +145,7 @@ void TKelTerm::FormClick() { ScreenDirty = true; }
 void TKelTerm::CommOpen() {
   KeyQueue.clear();
   PasteQueue.clear();
+  const size_t firstLogLine = LogFirstLine();
   try {
     KELCOMM1->SetBaudRate(ParseSpeed(BaudRate->currentText().toStdString()));
     KELCOMM1->SetPort(static_cast<uint8_t>(Port->value()));
@@ -156,7 +158,13 @@ void TKelTerm::CommOpen() {
     return;
   }
   ShowSessionState();
-  LogOpen();
+  try {
+    LogOpen(firstLogLine);
+  } catch (const std::exception& e) {
+    // The session goes on without a log; the user is told why.
+    ShowErrorBox(e.what());
+    return;
+  }
   SetStatusText(QStringLiteral("通信ポートをオープンしました."));
 }
 

@@ -1,0 +1,28 @@
+#include "SendQueue.h"
+
+#include <algorithm>
+
+std::string* NextSendQueue(std::string& PasteQueue, std::string& KeyQueue) {
+  if (!PasteQueue.empty()) return &PasteQueue;
+  if (!KeyQueue.empty()) return &KeyQueue;
+  return nullptr;
+}
+
+std::string_view NextSendChunk(const std::string& queue) {
+  return std::string_view(queue).substr(0, kSendChunkSize);
+}
+
+void ChunkSent(std::string& queue, size_t chunkSize, size_t sent) {
+  chunkSize = std::min(chunkSize, queue.size());
+  sent = std::min(sent, chunkSize);
+  if (queue.size() > chunkSize + kSendQueueLimit) queue.resize(chunkSize + kSendQueueLimit);
+  queue.erase(0, sent);
+}
+
+std::string TakeSendChunk(std::string& PasteQueue, std::string& KeyQueue) {
+  std::string* queue = NextSendQueue(PasteQueue, KeyQueue);
+  if (!queue) return std::string();
+  std::string chunk(NextSendChunk(*queue));
+  ChunkSent(*queue, chunk.size(), chunk.size());
+  return chunk;
+}
