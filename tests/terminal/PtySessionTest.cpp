@@ -4,8 +4,10 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QToolButton>
 
+#include "ProgramFolder.h"
 #include "PtyPair.h"
 #include "WindowTestSupport.h"
 
@@ -36,6 +38,29 @@ TEST(PtySessionTest, BytesReachTheMasterAndItsCloseEndsTheSessionOnce) {
   EXPECT_FALSE(w.PortOC->isChecked());
   EXPECT_FALSE(w.PortOpenClose->isChecked());
   EXPECT_TRUE(h.errorBoxes.isEmpty()) << h.errorBoxes.join("|").toStdString();
+}
+
+TEST(PtySessionTest, HostTextShowsOnTheScreenAndInTheDaysLog) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  WindowHarness h;
+  h.WriteSettings(SettingsWithCom1(pty.slavePath()));
+  TKelTerm& w = h.Open();
+  const QString logName = w.LogFileName->text();
+  w.PortOC->click();
+  ASSERT_TRUE(w.KELCOMM1->IsOpen());
+  ASSERT_TRUE(pty.WriteAll("Welcome\r\n\x93\xfa\x96\x7b\r\nlogin: "));
+  ASSERT_TRUE(WaitUntil([&] {
+    const std::vector<std::string> rows = w.ScreenRows();
+    return rows.size() >= 3 && rows.back().starts_with("login: ");
+  }));
+  const std::vector<std::string> rows = w.ScreenRows();
+  EXPECT_TRUE(rows[rows.size() - 3].starts_with("Welcome "));
+  EXPECT_TRUE(rows[rows.size() - 2].starts_with("\x93\xfa\x96\x7b "));
+  w.PortOC->click();  // a pty has carrier: the harness answers Yes, the hang-up runs
+  ASSERT_TRUE(WaitUntil([&] { return !w.KELCOMM1->IsOpen() && w.isEnabled(); }));
+  const std::string log = ReadFileBytes(ProgramFilePath(logName));
+  EXPECT_NE(log.find("Welcome\r\n\x93\xfa\x96\x7b\r\nlogin: \r\n"), std::string::npos) << log;
 }
 
 }  // namespace
