@@ -64,7 +64,21 @@ struct TComm::WatchState {
 
 TComm::TComm() = default;
 
-TComm::~TComm() { Close(); }
+TComm::~TComm() {
+  Close();
+  ReapWatcher();
+}
+
+// Joins a watcher that has been told to stop. One that is the calling thread
+// (the owner closed and reopened, or destroyed, the port from a handler) is
+// let go: it touches nothing but its own state on the way out.
+void TComm::ReapWatcher() {
+  if (!watcher_.joinable()) return;
+  if (watcher_.get_id() == std::this_thread::get_id())
+    watcher_.detach();
+  else
+    watcher_.join();
+}
 
 std::string TComm::ResolvedDevicePath() const {
   if (!devicePath_.empty()) return devicePath_;
@@ -89,6 +103,7 @@ TDcb TComm::DeviceDcb() const {
 
 void TComm::Open() {
   if (IsOpen()) return;
+  ReapWatcher();
   auto dev = OpenSerialDevice(ResolvedDevicePath());
   if (!dev) throw ECommOpenError(-1);
   dev->SetupQueues(inQueueSize_, outQueueSize_);
@@ -124,12 +139,9 @@ void TComm::Close() {
     state->stop = true;
     state->Wake();
   }
-  if (watcher_.joinable()) {
-    if (watcher_.get_id() == std::this_thread::get_id())
-      watcher_.detach();  // leaves as soon as the running handler returns
-    else
-      watcher_.join();
-  }
+  // Called from inside a notification, the watcher leaves as soon as the
+  // handler returns; it is joined by the next Open or the destructor.
+  if (watcher_.joinable() && watcher_.get_id() != std::this_thread::get_id()) watcher_.join();
   std::shared_ptr<SerialDevice> dev;
   {
     std::lock_guard lock(deviceMutex_);

@@ -202,6 +202,7 @@ class TComm {
   void Dispatch(uint32_t bits);
   void ReportException(const char* what);
   void WakeWatcher() const;
+  void ReapWatcher();
 
   uint8_t port_ = 1;
   int baudRate_ = 9600;
