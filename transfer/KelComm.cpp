@@ -1,6 +1,11 @@
 #include "KelComm.h"
 
 #include <chrono>
+#include <thread>
+
+#include "Engine.h"
+#include "Names.h"
+#include "Protocols.h"
 
 const std::array<const char*, kProtocolCount> ProtocolNames = {
     "XMODEM [SUM] 128byte",
@@ -18,11 +23,120 @@ uint32_t GetTickCount() {
       std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
-TKELCOMM::TKELCOMM() = default;
+// The worker of one transfer. It owns the handler swap: from the start of
+// Execute to its end the watcher feeds the engine's ring instead of the
+// window's handler. It is not reused; the component joins it before the next
+// transfer starts and at destruction.
+class TKCommTran {
+ public:
+  explicit TKCommTran(TKELCOMM& owner) : owner_(owner), thread_([this] { Execute(); }) {}
+  ~TKCommTran() {
+    if (thread_.joinable()) thread_.join();
+  }
+  TKCommTran(const TKCommTran&) = delete;
+  TKCommTran& operator=(const TKCommTran&) = delete;
 
-// The watcher calls into this object: it must have left before the members
-// below are destroyed.
-TKELCOMM::~TKELCOMM() { Close(); }
+ private:
+  void Execute();
+  void Dispatch(TKelEngine& E);
+
+  TKELCOMM& owner_;
+  std::thread thread_;
+};
+
+void TKCommTran::Execute() {
+  TKelEngine& E = owner_.Engine();
+  E.GMode = 0;
+  try {
+    Dispatch(E);
+  } catch (...) {
+    owner_.TranResult = 0;
+  }
+  E.CloseFile();
+  // A producer waiting for room holds the receive lock: free it first.
+  E.EndFeed();
+  owner_.SwapCommReceive(owner_.SavedReceive);
+  owner_.TranMode = 0;
+}
+
+void TKCommTran::Dispatch(TKelEngine& E) {
+  const protType protocol = owner_.Protocol.load();
+  if (protocol <= pr_XMODEM_CRC_1024) E.XVariant = static_cast<uint8_t>(protocol);
+  if (protocol == pr_YMODEM_G) E.GMode = 1;
+  const bool upload = owner_.TranMode.load() == 1;
+  switch (protocol) {
+    case pr_XMODEM_SUM_128:
+    case pr_XMODEM_CRC_128:
+    case pr_XMODEM_CRC_1024:
+      upload ? XmodemSend(E, owner_.TranResult) : XmodemReceive(E, owner_.TranResult);
+      break;
+    case pr_YMODEM:
+    case pr_YMODEM_G:
+      upload ? YmodemSend(E, owner_.TranResult) : YmodemReceive(E, owner_.TranResult);
+      break;
+    default:  // not available yet
+      owner_.TranResult = 0;
+  }
+}
+
+TKELCOMM::TKELCOMM() : engine_(std::make_unique<TKelEngine>(*this)) {}
+
+// The watcher and the worker call into this object: both must have left
+// before the members below are destroyed.
+TKELCOMM::~TKELCOMM() {
+  if (TranMode.load() != 0) RequestCancel();
+  JoinWorker();
+  Close();
+}
+
+void TKELCOMM::JoinWorker() { worker_.reset(); }
+
+void TKELCOMM::Launch(uint8_t mode) {
+  JoinWorker();  // the last one has finished: TranMode was 0
+  engine_->ResetStatus();
+  // The received bytes are taken over before the request returns: a peer
+  // answers a request at once, and its first byte must not reach the window.
+  // Bytes left from an earlier transfer mean nothing to this one.
+  TKelEngine& E = *engine_;
+  E.FlushRing();
+  E.BeginFeed();
+  SavedReceive =
+      SwapCommReceive([&E](TComm* sender, uint16_t size) { E.TranReceive(sender, size); });
+  TranResult = 1;
+  TranMode = mode;
+  worker_ = std::make_unique<TKCommTran>(*this);
+}
+
+void TKELCOMM::StartUpload(const std::string& Path, const std::string& Name) {
+  if (TranMode.load() != 0) {
+    TranResult = 0;
+    return;
+  }
+  Status.SendName.set(Name.empty() ? AnnouncedName(Path) : Name);
+  Status.FilePath.set(Path);
+  Status.FileSize = FileSizeOf(Path);
+  if (Status.FileSize.load() == 0) {
+    TranResult = 0;
+    return;
+  }
+  Launch(1);
+}
+
+void TKELCOMM::StartDownload(const std::string& Path) {
+  if (TranMode.load() != 0) {
+    TranResult = 0;
+    return;
+  }
+  Status.FilePath.set(Path);
+  Status.FileSize = kUnknownFileSize;
+  Status.SendName.clear();
+  Launch(2);
+}
+
+void TKELCOMM::RequestCancel() {
+  CancelFlag = 1;
+  engine_->Wake();
+}
 
 uint32_t TKELCOMM::ModemBits() const {
   auto dev = Device();

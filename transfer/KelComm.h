@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -67,6 +68,9 @@ struct TKelCommStatus {
   PublishedText RecvName;  // name announced by the sender (downloads)
 };
 
+class TKelEngine;
+class TKCommTran;
+
 class TKELCOMM : public TComm {
  public:
   TKELCOMM();
@@ -77,6 +81,15 @@ class TKELCOMM : public TComm {
   bool CarrierOn() const;
   bool LineReady() const;
 
+  // Start requests, from the owner's thread; they return at once. A request
+  // that is refused (a transfer runs, the file is missing or empty) only sets
+  // TranResult to 0. Path is a local path; Name, when given, is the name to
+  // announce (Shift-JIS bytes); empty means the file-name part of Path.
+  void StartUpload(const std::string& Path, const std::string& Name = std::string());
+  void StartDownload(const std::string& Path);
+  // Asks the running transfer to stop: sets CancelFlag and wakes its waits.
+  void RequestCancel();
+
   std::atomic<uint8_t> TranMode{0};    // 0 none, 1 upload, 2 download
   std::atomic<uint8_t> TranResult{0};  // 1 while good, 0 once failed
   TKelCommStatus Status;
@@ -84,8 +97,18 @@ class TKELCOMM : public TComm {
   TCommNotifyRxTxEvent SavedReceive;  // the window's handler during a transfer
   std::atomic<protType> Protocol{pr_XMODEM_SUM_128};
 
+  // The engine state of this component (its receive ring, check values,
+  // block buffer); the worker's, open to inspection.
+  TKelEngine& Engine() { return *engine_; }
+
  private:
+  friend class TKCommTran;
   uint32_t ModemBits() const;
+  void JoinWorker();
+  void Launch(uint8_t mode);
+
+  std::unique_ptr<TKelEngine> engine_;
+  std::unique_ptr<TKCommTran> worker_;  // the running or last transfer
 };
 
 // Milliseconds of the steady clock as a 32-bit tick count; compare ticks as

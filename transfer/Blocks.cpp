@@ -1,0 +1,143 @@
+// One block on the line, sent and acknowledged or received and checked; the
+// XMODEM and YMODEM routines share them.
+
+#include <thread>
+
+#include "KelComm.h"
+#include "Protocols.h"
+
+namespace {
+
+void SendFrame(TKelEngine& E, int Chunks, int BlockNo) {
+  const auto number = static_cast<uint8_t>(BlockNo & 0xFF);
+  E.SendByte(Chunks == 1 ? SOH : STX);
+  E.SendByte(number);
+  E.SendByte(static_cast<uint8_t>(255 - number));
+  E.CheckReset();
+  for (int i = 0; i < Chunks; ++i) {
+    const uint8_t* part = E.Block.data() + i * 128;
+    E.SendData(part, 128);
+    E.CheckBlock(part, 128);
+  }
+  if (E.CheckMode == kCheckCrc16) {
+    E.SendByte(static_cast<uint8_t>(E.Crc16Value >> 8));
+    E.SendByte(static_cast<uint8_t>(E.Crc16Value & 0xFF));
+  } else {
+    E.SendByte(E.SumValue);
+  }
+}
+
+// A streaming sender doesn't wait: it reads a reply only when one is there.
+uint8_t StreamingReply(TKelEngine& E) {
+  std::this_thread::yield();
+  return E.RxPending() ? E.GetByte() : ACK;
+}
+
+}  // namespace
+
+int SendBlock(TKelEngine& E, int Chunks, int BlockNo, uint8_t alsoAck, int tens) {
+  uint8_t reply = 0;
+  int attempt = 0;
+  for (;;) {
+    ++attempt;
+    SendFrame(E, Chunks, BlockNo);
+    if (E.Streaming)
+      reply = StreamingReply(E);
+    else
+      E.WaitReply(reply, tens);
+    // A receiver that keeps refusing may be counting a sum we don't send.
+    if (attempt == 5) E.CheckMode = kCheckCrc16;
+    const bool acknowledged = reply == ACK || reply == alsoAck;
+    if (acknowledged || reply == CAN || attempt >= 10 || !E.LineReady() || E.Cancelled()) break;
+  }
+  E.LastReply = reply;
+  return reply == ACK || reply == alsoAck ? kBlockGood : kBlockFatal;
+}
+
+namespace {
+
+// The block's body and check bytes, taken as they arrive; false when the
+// line was quiet for more than a second.
+bool CollectBody(TKelEngine& E, int need) {
+  int got = 0;
+  while (got < need) {
+    const int n = E.TakeBytes(E.Block.data() + got, need - got);
+    got += n;
+    if (n == 0 && !E.WaitArrival(1000)) return false;
+  }
+  return true;
+}
+
+bool CheckBytesMatch(TKelEngine& E, int Chunks) {
+  const int length = Chunks * 128;
+  E.CheckReset();
+  E.CheckBlock(E.Block.data(), static_cast<size_t>(length));
+  if (E.CheckMode == kCheckCrc16)
+    return E.Block[length] == (E.Crc16Value >> 8) && E.Block[length + 1] == (E.Crc16Value & 0xFF);
+  return E.Block[length] == E.SumValue;
+}
+
+// One reading of a block: good, EOT, fatal, or damaged (failed set when the
+// line must be drained first).
+int ReadBlockOnce(TKelEngine& E, int& Chunks, int& BlockNo, bool& failed) {
+  const int expected = BlockNo;
+  const uint8_t header = E.RecvByte(failed);
+  if (failed) return kBlockGood;
+  if (header == EOT) return kBlockEnd;
+  if (header == CAN) {
+    // One CAN may be line noise or another protocol's header; a cancel is
+    // two in a row.
+    if (E.RecvByte(failed) == CAN && !failed) return kBlockFatal;
+    failed = true;
+    return kBlockGood;
+  }
+  if (header != SOH && header != STX) {
+    failed = true;
+    return kBlockGood;
+  }
+  Chunks = header == SOH ? 1 : 8;
+  if (!E.LineReady()) return kBlockFatal;
+  BlockNo = E.RecvByte(failed);
+  const uint8_t complement = E.RecvByte(failed);
+  if (failed || BlockNo + complement != 255) {
+    failed = true;
+    return kBlockGood;
+  }
+  const int need = Chunks * 128 + (E.CheckMode == kCheckCrc16 ? 2 : 1);
+  if (!CollectBody(E, need)) {
+    failed = true;
+    return kBlockGood;
+  }
+  int result = CheckBytesMatch(E, Chunks) ? kBlockGood : kBlockAgain;
+  if (BlockNo != (expected & 0xFF) && BlockNo != ((expected - 1) & 0xFF)) result = kBlockFatal;
+  return result;
+}
+
+}  // namespace
+
+int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo) {
+  const int expected = BlockNo;
+  int result = kBlockGood;
+  for (int attempt = 1;; ++attempt) {
+    bool failed = false;
+    BlockNo = expected;
+    result = ReadBlockOnce(E, Chunks, BlockNo, failed);
+    // Damage is fatal while streaming: draining first would only delay the
+    // cancel while the sender keeps going. Before a YMODEM header nothing
+    // has been streamed yet, and noise there is answered with the start byte.
+    const bool beforeHeader = E.AgainByte != NAK;
+    const bool answer = !E.Streaming || beforeHeader;
+    if (failed) {
+      if (answer) E.DrainLine();
+      result = kBlockAgain;
+    }
+    if (result == kBlockAgain) {
+      if (!answer || !E.LineReady())
+        result = kBlockFatal;
+      else if (!E.SendInvite(E.AgainByte))
+        result = kBlockFatal;
+    }
+    if (attempt > 6) E.CheckMode = kCheckCrc16;
+    if (result != kBlockAgain || !E.LineReady() || E.Cancelled()) return result;
+  }
+}

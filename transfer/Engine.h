@@ -1,0 +1,183 @@
+#pragma once
+// The engine state of one transfer component and the primitives the
+// protocols are built on: the receive ring, byte I/O gated by the line, timed
+// waits, and the local file of the running transfer.
+//
+// Threading. The ring is where the port's watcher (producer: TranReceive)
+// meets the transfer worker (consumer: everything else); it is guarded by one
+// mutex. The producer never overwrites a byte: when the ring is full it waits
+// until the worker takes bytes, the transfer ends (EndFeed) or cancels, or
+// the port closes; only then are the bytes dropped. The worker's waits never
+// spin: they sleep on a condition variable that is notified when bytes enter
+// the ring, on Wake (a cancel request) and at EndFeed, and they re-test the
+// line and CancelFlag at least every 10 ms, because the window may write
+// CancelFlag directly and the line gives no notification of its own. All the
+// other members belong to the worker.
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Check.h"
+
+class TComm;
+class TKELCOMM;
+
+// Control bytes of the XMODEM family.
+constexpr uint8_t SOH = 0x01;
+constexpr uint8_t STX = 0x02;
+constexpr uint8_t EOT = 0x04;
+constexpr uint8_t ACK = 0x06;
+constexpr uint8_t BS = 0x08;
+constexpr uint8_t CR = 0x0D;
+constexpr uint8_t NAK = 0x15;
+constexpr uint8_t CAN = 0x18;
+constexpr uint8_t SUB = 0x1A;
+constexpr uint8_t ESC = 0x1B;
+
+// Eight CAN, then eight BS that rub them out on a terminal that shows them.
+extern const std::array<uint8_t, 16> CancelSeq;
+
+constexpr int32_t kRxRingSize = 50000;
+// One slot stays free so that equal indexes always mean an empty ring.
+constexpr int32_t kRxRingCapacity = kRxRingSize - 1;
+constexpr int kBlockSize = 1024;
+
+class TKelEngine : public TKelCheck {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit TKelEngine(TKELCOMM& comm);
+  ~TKelEngine();
+  TKelEngine(const TKelEngine&) = delete;
+  TKelEngine& operator=(const TKelEngine&) = delete;
+
+  // ---- Receive ring, producer side (the watcher) ----
+  // The OnCommReceive handler during a transfer: reads the announced bytes
+  // and appends them to the ring.
+  void TranReceive(TComm* Sender, uint16_t Size);
+  // Appends bytes, waiting for room rather than overwriting.
+  void Deliver(const uint8_t* bytes, size_t count);
+  // BeginFeed before TranReceive is installed; EndFeed before it is removed,
+  // so that a producer waiting for room lets go of the receive lock.
+  void BeginFeed();
+  void EndFeed();
+  // Ends the worker's current sleep (a cancel request).
+  void Wake();
+
+  // ---- Receive ring, consumer side (the worker) ----
+  uint8_t NextByte();  // the next waiting byte; 0 when none waits
+  uint8_t GetByte();   // waits while nothing waits and the line is ready
+  int TakeBytes(uint8_t* buffer, int max);
+  void FlushRing();
+  bool RxPending() const;
+  // The ring as it stands, for inspection.
+  int32_t RxHead() const;
+  int32_t RxTail() const;
+  int32_t RxCount() const;
+  uint8_t RxRingAt(int32_t index) const;
+
+  // ---- Line ----
+  bool LineReady() const;
+  bool Cancelled() const;
+  void SendData(const uint8_t* buffer, int count);
+  void SendByte(uint8_t b);
+  void SendText(std::string_view text);
+
+  // ---- Waits ----
+  void Delay(int ms);
+  bool WaitData();     // up to 1 s for a byte
+  bool WaitForData();  // up to 10 s for a byte
+  // Waits for one of the reply bytes (ACK CR NAK CAN ESC A C E G M) for up
+  // to tens x 10 s, taking the bytes that come; B is the last byte taken, or
+  // 0 when none came. Returns B.
+  uint8_t WaitReply(uint8_t& B, int tens);
+  // Sends C until the peer answers (up to 10 times, 10 s apart); true when
+  // bytes are waiting and the line is ready.
+  bool SendInvite(uint8_t C);
+  // One byte within 1 s, fed to the check value; sets failed (never clears).
+  uint8_t RecvByte(bool& failed);
+  // Discards input until the line has been quiet for 1 s.
+  void DrainLine();
+  // Waits up to ms for bytes to arrive; ends early on cancel or line loss.
+  bool WaitArrival(int ms);
+
+  void ResetStatus();
+
+  // ---- The transfer's file (TranFile) ----
+  bool OpenForRead(const std::string& path);
+  bool CreateForWrite(const std::string& path);
+  void CloseFile();
+  bool FileOpen() const { return fd_ >= 0; }
+  bool AtEnd();
+  // Reads n records of 128 bytes; BlockCount is the number of bytes read.
+  void ReadRecords(uint8_t* buffer, int n);
+  void SeekFile(int64_t position, bool& ok);
+  // Writes count bytes; returns how many the file took (fewer on disk full).
+  int WriteBytes(const uint8_t* buffer, int count);
+  void PadBlock(int used);
+  void ClearHeader();
+
+  // ---- Protocol state (the worker's) ----
+  uint8_t GMode = 0;
+  uint8_t Streaming = 0;
+  uint8_t XVariant = 0;
+  std::array<uint8_t, kBlockSize + 4> Block{};
+  int32_t BlockCount = 0;
+  // The byte with which RecvBlock asks for a damaged block again.
+  uint8_t AgainByte = NAK;
+  // The reply that ended the last SendBlock.
+  uint8_t LastReply = 0;
+
+  TKELCOMM& Comm;
+
+ private:
+  template <typename Done>
+  bool WaitUntil(Clock::time_point deadline, Done done) {
+    for (;;) {
+      const uint64_t seq = WakeSeq();
+      if (done()) return true;
+      const auto now = Clock::now();
+      if (now >= deadline) return false;
+      SleepAfter(seq, std::min(deadline, now + kYieldStep));
+    }
+  }
+  uint64_t WakeSeq() const;
+  void SleepAfter(uint64_t seq, Clock::time_point until);
+  void Publish();  // under ringMutex_
+  int32_t CountLocked() const;
+  bool Stopped() const;
+
+  static constexpr std::chrono::milliseconds kYieldStep{10};
+
+  mutable std::mutex ringMutex_;
+  std::condition_variable wake_;  // the worker's sleep
+  std::condition_variable room_;  // the producer's wait for room
+  std::array<uint8_t, kRxRingSize> RxRing{};
+  int32_t rxHead_ = 0;  // next byte to write; wraps lazily
+  int32_t rxTail_ = 0;  // next byte to read; wraps lazily
+  bool rxPending_ = false;
+  bool finishing_ = false;
+  uint64_t wakeSeq_ = 0;
+  std::vector<uint8_t> inbox_;  // the watcher's read buffer
+
+  int fd_ = -1;
+};
+
+// Size of the file at path; 0 when it doesn't exist, isn't a regular file,
+// or has 2^31 bytes or more (sizes travel as 32-bit values). Other errors
+// (permission) raise std::system_error.
+int32_t FileSizeOf(const std::string& path);
+// "0" and, in octal, the seconds from 1970/01/01 to the start of the given
+// local date.
+std::string UnixDateText(const std::tm& local);
+// The local last-modification time of path; false when it can't be read.
+bool LocalModTime(const std::string& path, std::tm& local);

@@ -1,0 +1,30 @@
+#pragma once
+// The protocol routines the transfer worker runs. Each takes the engine of
+// its component and the component's TranResult, which it clears on failure.
+
+#include <atomic>
+#include <cstdint>
+
+#include "Engine.h"
+
+void XmodemSend(TKelEngine& E, std::atomic<uint8_t>& TranResult);
+void XmodemReceive(TKelEngine& E, std::atomic<uint8_t>& TranResult);
+void YmodemSend(TKelEngine& E, std::atomic<uint8_t>& TranResult);
+void YmodemReceive(TKelEngine& E, std::atomic<uint8_t>& TranResult);
+
+// Block results.
+constexpr int kBlockGood = 0;
+constexpr int kBlockEnd = 1;    // EOT
+constexpr int kBlockAgain = 2;  // damaged: ask for it again
+constexpr int kBlockFatal = 9;
+
+// Sends the first Chunks x 128 bytes of Block as block BlockNo and gets it
+// acknowledged: 0, or 9 when it failed. A reply equal to alsoAck counts as
+// an acknowledgement too; tens bounds each wait for a reply (x 10 s).
+int SendBlock(TKelEngine& E, int Chunks, int BlockNo, uint8_t alsoAck = ACK, int tens = 10);
+// Receives one block into Block: 0 good, 1 EOT, 9 fatal. BlockNo holds the
+// expected number on entry and the received one on return; Chunks is set
+// from the header byte.
+int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo);
+// Fills Block with the YMODEM header of the component's file.
+void BuildHeader(TKelEngine& E);

@@ -1,0 +1,109 @@
+// XMODEM with an 8-bit sum, with CRC-16, and with 1024-byte blocks.
+
+#include "KelComm.h"
+#include "Protocols.h"
+
+namespace {
+
+// Reads the next block of the file into Block; false at the end of the file.
+bool NextFileBlock(TKelEngine& E, int Chunks) {
+  if (E.AtEnd()) return false;
+  E.ReadRecords(E.Block.data(), Chunks);
+  E.Comm.Status.TranSize += Chunks * 128;
+  if (E.BlockCount == 0 && E.AtEnd()) return false;
+  E.PadBlock(E.BlockCount);
+  return true;
+}
+
+// EOT until acknowledged. A cancel from the receiver fails the transfer
+// even here: it did not take the file.
+void SendEnd(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
+  uint8_t reply = 0;
+  for (int sends = 0; sends < 11; ++sends) {
+    E.SendByte(EOT);
+    E.WaitReply(reply, 60);
+    if (reply == ACK || !E.LineReady() || E.Cancelled()) break;
+    if (reply == CAN) {
+      TranResult = 0;
+      break;
+    }
+  }
+  E.LastReply = reply;
+}
+
+int ChunksOf(uint8_t variant) {
+  if (variant == 0 || variant == 1) return 1;
+  return variant == 2 ? 8 : 0;
+}
+
+}  // namespace
+
+void XmodemSend(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
+  E.Streaming = E.GMode;
+  const int chunks = ChunksOf(E.XVariant);
+  if (chunks == 0 || !E.OpenForRead(E.Comm.Status.FilePath.get())) {
+    TranResult = 0;
+    return;
+  }
+  TranResult = 1;
+  int blockNo = 0;
+  int result = kBlockGood;
+  E.CheckMode = kCheckSum;
+  uint8_t start = 0;
+  if (E.WaitReply(start, 60) == 0) start = CAN;
+  if (start == 'C') E.CheckMode = kCheckCrc16;
+  bool more = true;
+  do {
+    if (result == kBlockGood && (more = NextFileBlock(E, chunks))) ++blockNo;
+    if (start != CAN && E.LineReady() && more) result = SendBlock(E, chunks, blockNo);
+    if (!more) result = kBlockEnd;
+  } while (start != CAN && result == kBlockGood && E.LineReady() && !E.Cancelled());
+  TranResult = result == kBlockEnd;
+  if (TranResult && E.LineReady()) SendEnd(E, TranResult);
+  if (E.LineReady() && start != CAN && !TranResult)
+    E.SendData(CancelSeq.data(), static_cast<int>(CancelSeq.size()));
+  E.CloseFile();
+}
+
+namespace {
+
+// Writes a new block to the file; false when the file took fewer bytes.
+bool StoreBlock(TKelEngine& E, int Chunks) {
+  const int length = Chunks * 128;
+  const int written = E.WriteBytes(E.Block.data(), length);
+  E.Comm.Status.TranSize += written;
+  return written == length;
+}
+
+}  // namespace
+
+void XmodemReceive(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
+  E.Streaming = E.GMode;
+  int chunks = ChunksOf(E.XVariant);
+  if (chunks == 0) {
+    TranResult = 0;
+    return;
+  }
+  E.CheckMode = E.XVariant == 0 ? kCheckSum : kCheckCrc16;
+  E.AgainByte = NAK;
+  E.FlushRing();
+  const bool created = E.CreateForWrite(E.Comm.Status.FilePath.get());
+  int state = created ? kBlockGood : kBlockFatal;
+  const uint8_t startByte = E.CheckMode == kCheckCrc16 ? 'C' : NAK;
+  if (E.LineReady() && state == kBlockGood && !E.SendInvite(startByte)) state = kBlockFatal;
+  int expected = 1;
+  while (E.LineReady() && state != kBlockEnd && state != kBlockFatal) {
+    int number = expected;
+    state = RecvBlock(E, chunks, number);
+    if (state == kBlockGood && number == (expected & 0xFF)) {
+      ++expected;
+      if (!StoreBlock(E, chunks)) state = kBlockFatal;
+    }
+    if (state == kBlockFatal) E.FlushRing();
+    if (state == kBlockGood && !E.SendInvite(ACK)) state = kBlockFatal;
+  }
+  if (state == kBlockFatal) E.SendData(CancelSeq.data(), static_cast<int>(CancelSeq.size()));
+  if (state == kBlockEnd) E.SendByte(ACK);
+  E.CloseFile();
+  TranResult = created && state == kBlockEnd;
+}
