@@ -1,0 +1,248 @@
+// Transfer throughput on a paced line: our engine against lrzsz in both
+// directions, and lrzsz against itself as the yardstick, each over the pty
+// relay paced at 115200 bit/s with a 1 MiB random file. Prints a markdown
+// table of efficiency (file bytes per second over the line's 11520 bytes per
+// second) and processor seconds per MiB of each side.
+//
+//   xfer_bench [SIZE_BYTES [SPEED_BPS]]
+//
+// Our side runs in this process; its processor time is this process's less
+// the relay thread's. lrzsz runs under socat; its time is what the shell
+// that ran it reports for it (the shell's "times").
+
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "KelComm.h"
+#include "LineRelay.h"
+#include "PeerProcess.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One protocol as each side spells it; null where lrzsz has no such part.
+struct Pairing {
+  const char* name;
+  protType ours;
+  const char* lrzszSend;     // run in the work folder with the file "data.bin"
+  const char* lrzszReceive;  // writes "recv.bin" (XMODEM) or the announced name
+  const char* received;      // what lrzsz's receiver writes
+};
+
+constexpr Pairing kPairings[] = {
+    {"xmodem-sum", pr_XMODEM_SUM_128, "sx data.bin", "rx recv.bin", "recv.bin"},
+    {"xmodem-crc", pr_XMODEM_CRC_128, "sx data.bin", "rx -c recv.bin", "recv.bin"},
+    {"xmodem-1k", pr_XMODEM_CRC_1024, "sx -k data.bin", "rx -c recv.bin", "recv.bin"},
+    {"ymodem", pr_YMODEM, "sb -k data.bin", "cd in && rb -y", "in/data.bin"},
+    {"ymodem-g", pr_YMODEM_G, "sb -k data.bin", nullptr, nullptr},
+};
+
+enum class Direction { OursToLrzsz, LrzszToOurs, LrzszToLrzsz };
+
+struct Outcome {
+  bool good = false;
+  double seconds = 0;
+  std::optional<double> senderCpu, receiverCpu;
+};
+
+struct Setup {
+  size_t size = 1 << 20;
+  int speed = 115200;
+  std::string dir;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// XMODEM receivers keep the fill of the last block: the file, then SUBs.
+bool SameContent(const std::string& sent, const std::string& got) {
+  if (got.size() < sent.size() || got.size() - sent.size() >= 1024) return false;
+  if (got.compare(0, sent.size(), sent) != 0) return false;
+  return got.find_first_not_of('\x1A', sent.size()) == std::string::npos;
+}
+
+// lrzsz's exit code as its shell recorded it; -1 when it never ended.
+int LrzszExitCode(const Setup& setup, const std::string& tag) {
+  const std::string text = ReadFile(setup.dir + "/" + tag + ".status");
+  return text.empty() ? -1 : std::atoi(text.c_str());
+}
+
+double CpuOfSelf() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The children's line of the shell's "times": "0m0.120000s 0m0.030000s".
+std::optional<double> CpuFromTimes(const std::string& path) {
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  if (!std::getline(in, line) || !std::getline(in, line)) return std::nullopt;
+  double total = 0;
+  std::istringstream fields(line);
+  for (std::string f; fields >> f;) {
+    int minutes = 0;
+    double seconds = 0;
+    if (std::sscanf(f.c_str(), "%dm%lfs", &minutes, &seconds) != 2) return std::nullopt;
+    total += minutes * 60 + seconds;
+  }
+  return total;
+}
+
+std::unique_ptr<PeerProcess> StartLrzsz(const std::string& device, const std::string& command,
+                                        const Setup& setup, const std::string& tag) {
+  const std::string base = setup.dir + "/" + tag;
+  // The exit code goes to a file: socat's own can be 1 when our last byte
+  // arrives after lrzsz has finished, which is no fault of either side.
+  const std::string shell =
+      command + " 2>" + base + ".log; echo $? >" + base + ".status; times >" + base + ".cpu";
+  return std::make_unique<PeerProcess>(SocatOnDevice(device, shell), setup.dir,
+                                       setup.dir + "/" + tag + ".socat");
+}
+
+// Waits for our transfer and the peers to end; false after the deadline.
+bool WaitAll(TKELCOMM* ours, std::initializer_list<PeerProcess*> peers,
+             Clock::time_point deadline) {
+  for (PeerProcess* p : peers) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (!p->WaitExit(static_cast<int>(std::max<int64_t>(left.count(), 0)))) return false;
+  }
+  while (ours && ours->TranMode.load() != 0) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // no signal to wait on
+  }
+  return true;
+}
+
+Outcome RunWithOurs(const Pairing& p, bool oursSends, const Setup& setup) {
+  LineRelay relay(LineRelay::Options{.speed = setup.speed});
+  TKELCOMM comm;
+  comm.SetDevicePath(relay.PathB());
+  comm.SetBaudRate(setup.speed);
+  comm.Protocol = p.ours;
+  comm.Open();
+  const auto deadline = Clock::now() + std::chrono::seconds(60 + 3 * setup.size * 10 / setup.speed);
+  const double relayCpu0 = relay.RelayCpuSeconds(), selfCpu0 = CpuOfSelf();
+  const auto start = Clock::now();
+  std::unique_ptr<PeerProcess> peer;
+  if (oursSends) {
+    comm.StartUpload(setup.dir + "/data.bin", "data.bin");
+    peer = StartLrzsz(relay.PathA(), p.lrzszReceive, setup, "recv");
+  } else {
+    peer = StartLrzsz(relay.PathA(), p.lrzszSend, setup, "send");
+    comm.StartDownload(setup.dir + "/ours.bin");
+  }
+  Outcome o;
+  const bool ended = WaitAll(&comm, {peer.get()}, deadline);
+  o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const double oursCpu = CpuOfSelf() - selfCpu0 - (relay.RelayCpuSeconds() - relayCpu0);
+  comm.Close();
+  const std::string sent = ReadFile(setup.dir + "/data.bin");
+  const std::string got = ReadFile(setup.dir + "/" + (oursSends ? p.received : "ours.bin"));
+  o.good = ended && comm.TranResult.load() == 1 &&
+           LrzszExitCode(setup, oursSends ? "recv" : "send") == 0 && SameContent(sent, got);
+  const auto peerCpu = CpuFromTimes(setup.dir + (oursSends ? "/recv.cpu" : "/send.cpu"));
+  (oursSends ? o.senderCpu : o.receiverCpu) = oursCpu;
+  (oursSends ? o.receiverCpu : o.senderCpu) = peerCpu;
+  return o;
+}
+
+Outcome RunLrzszPair(const Pairing& p, const Setup& setup) {
+  LineRelay relay(LineRelay::Options{.speed = setup.speed});
+  const auto deadline = Clock::now() + std::chrono::seconds(60 + 3 * setup.size * 10 / setup.speed);
+  const auto start = Clock::now();
+  auto sender = StartLrzsz(relay.PathA(), p.lrzszSend, setup, "send");
+  auto receiver = StartLrzsz(relay.PathB(), p.lrzszReceive, setup, "recv");
+  Outcome o;
+  const bool ended = WaitAll(nullptr, {sender.get(), receiver.get()}, deadline);
+  o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  o.good = ended && LrzszExitCode(setup, "send") == 0 && LrzszExitCode(setup, "recv") == 0 &&
+           SameContent(ReadFile(setup.dir + "/data.bin"), ReadFile(setup.dir + "/" + p.received));
+  o.senderCpu = CpuFromTimes(setup.dir + "/send.cpu");
+  o.receiverCpu = CpuFromTimes(setup.dir + "/recv.cpu");
+  return o;
+}
+
+// A fresh work folder with the random file, so no run sees another's output.
+std::string MakeWorkDir(const std::string& data) {
+  char pattern[] = "/tmp/kelterm-bench-XXXXXX";
+  const char* dir = mkdtemp(pattern);
+  if (!dir) return std::string();
+  std::ofstream(std::string(dir) + "/data.bin", std::ios::binary) << data;
+  mkdir((std::string(dir) + "/in").c_str(), 0755);
+  return dir;
+}
+
+std::string CpuText(std::optional<double> cpu, size_t size) {
+  if (!cpu) return "?";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", *cpu * (1 << 20) / static_cast<double>(size));
+  return text;
+}
+
+void PrintRow(const Pairing& p, Direction d, const Outcome& o, const Setup& setup) {
+  static const char* const kSides[] = {"ours", "lrzsz", "lrzsz", "ours", "lrzsz", "lrzsz"};
+  const int i = static_cast<int>(d) * 2;
+  const double efficiency =
+      static_cast<double>(setup.size) / o.seconds / (static_cast<double>(setup.speed) / 10.0);
+  std::printf("| %s | %s | %s | %.1f | %.3f | %s | %s | %s |\n", p.name, kSides[i], kSides[i + 1],
+              o.seconds, efficiency, CpuText(o.senderCpu, setup.size).c_str(),
+              CpuText(o.receiverCpu, setup.size).c_str(), o.good ? "ok" : "FAILED");
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Setup setup;
+  if (argc > 1) setup.size = std::strtoul(argv[1], nullptr, 10);
+  if (argc > 2) setup.speed = std::atoi(argv[2]);
+  if (setup.size == 0 || setup.speed <= 0) {
+    std::fprintf(stderr, "usage: xfer_bench [SIZE_BYTES [SPEED_BPS]]\n");
+    return 2;
+  }
+  std::mt19937 gen(20240607);
+  std::string data(setup.size, '\0');
+  for (char& c : data) c = static_cast<char>(gen());
+  std::printf("%zu-byte random file, relay paced at %d bit/s (%d bytes/s)\n\n", setup.size,
+              setup.speed, setup.speed / 10);
+  std::printf(
+      "| protocol | sender | receiver | seconds | efficiency | sender CPU s/MiB |"
+      " receiver CPU s/MiB | result |\n|---|---|---|---|---|---|---|---|\n");
+  for (const Pairing& p : kPairings) {
+    for (Direction d : {Direction::OursToLrzsz, Direction::LrzszToOurs, Direction::LrzszToLrzsz}) {
+      const bool oursSends = d == Direction::OursToLrzsz;
+      if ((d != Direction::LrzszToOurs && !p.lrzszReceive) ||
+          (d != Direction::OursToLrzsz && !p.lrzszSend)) {
+        continue;  // lrzsz has no such part (rb cannot ask for YMODEM-G)
+      }
+      setup.dir = MakeWorkDir(data);
+      const Outcome o =
+          d == Direction::LrzszToLrzsz ? RunLrzszPair(p, setup) : RunWithOurs(p, oursSends, setup);
+      PrintRow(p, d, o, setup);
+      std::error_code ignored;
+      std::filesystem::remove_all(setup.dir, ignored);
+    }
+  }
+  return 0;
+}
