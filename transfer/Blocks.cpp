@@ -141,3 +141,26 @@ int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo) {
     if (result != kBlockAgain || !E.LineReady() || E.Cancelled()) return result;
   }
 }
+
+bool NextFileBlock(TKelEngine& E, int Chunks) {
+  if (E.AtEnd()) return false;
+  E.ReadRecords(E.Block.data(), Chunks);
+  E.Comm.Status.TranSize += Chunks * 128;
+  if (E.BlockCount == 0 && E.AtEnd()) return false;
+  E.PadBlock(E.BlockCount);
+  return true;
+}
+
+void SendEnd(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
+  uint8_t reply = 0;
+  for (int sends = 0; sends < 11; ++sends) {
+    E.SendByte(EOT);
+    E.WaitReply(reply, 60);
+    if (reply == ACK || !E.LineReady() || E.Cancelled()) break;
+    if (reply == CAN) {
+      TranResult = 0;  // the receiver did not take the file
+      break;
+    }
+  }
+  E.LastReply = reply;
+}

@@ -28,3 +28,9 @@ int SendBlock(TKelEngine& E, int Chunks, int BlockNo, uint8_t alsoAck = ACK, int
 int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo);
 // Fills Block with the YMODEM header of the component's file.
 void BuildHeader(TKelEngine& E);
+// Reads the next Chunks x 128 bytes of the file into Block, padded with SUB;
+// false at the end of the file.
+bool NextFileBlock(TKelEngine& E, int Chunks);
+// EOT until acknowledged. A cancel from the receiver fails the transfer even
+// here: it did not take the file.
+void SendEnd(TKelEngine& E, std::atomic<uint8_t>& TranResult);

@@ -5,32 +5,6 @@
 
 namespace {
 
-// Reads the next block of the file into Block; false at the end of the file.
-bool NextFileBlock(TKelEngine& E, int Chunks) {
-  if (E.AtEnd()) return false;
-  E.ReadRecords(E.Block.data(), Chunks);
-  E.Comm.Status.TranSize += Chunks * 128;
-  if (E.BlockCount == 0 && E.AtEnd()) return false;
-  E.PadBlock(E.BlockCount);
-  return true;
-}
-
-// EOT until acknowledged. A cancel from the receiver fails the transfer
-// even here: it did not take the file.
-void SendEnd(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
-  uint8_t reply = 0;
-  for (int sends = 0; sends < 11; ++sends) {
-    E.SendByte(EOT);
-    E.WaitReply(reply, 60);
-    if (reply == ACK || !E.LineReady() || E.Cancelled()) break;
-    if (reply == CAN) {
-      TranResult = 0;
-      break;
-    }
-  }
-  E.LastReply = reply;
-}
-
 int ChunksOf(uint8_t variant) {
   if (variant == 0 || variant == 1) return 1;
   return variant == 2 ? 8 : 0;

@@ -47,30 +47,6 @@ int SendHeader(TKelEngine& E, uint8_t& start) {
   return result;
 }
 
-// The next data block into Block; false at the end of the file.
-bool NextFileBlock(TKelEngine& E) {
-  if (E.AtEnd()) return false;
-  E.ReadRecords(E.Block.data(), 8);
-  E.Comm.Status.TranSize += kBlockSize;
-  if (E.BlockCount == 0 && E.AtEnd()) return false;
-  E.PadBlock(E.BlockCount);
-  return true;
-}
-
-void SendEnd(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
-  uint8_t reply = 0;
-  for (int sends = 0; sends < 11; ++sends) {
-    E.SendByte(EOT);
-    E.WaitReply(reply, 60);
-    if (reply == ACK || !E.LineReady() || E.Cancelled()) break;
-    if (reply == CAN) {
-      TranResult = 0;  // the receiver gave up on the file
-      break;
-    }
-  }
-  E.LastReply = reply;
-}
-
 // Closes the batch: a receiver that asks for the next file within 10 s gets
 // an empty header. One that doesn't ask is no failure.
 void SendBatchEnd(TKelEngine& E) {
@@ -87,7 +63,7 @@ int SendBlocks(TKelEngine& E, uint8_t& start) {
   int result = SendHeader(E, start);
   for (int blockNo = 1; result == kBlockGood;) {
     if (start == CAN || !E.LineReady() || E.Cancelled()) break;
-    if (!NextFileBlock(E)) return kBlockEnd;
+    if (!NextFileBlock(E, 8)) return kBlockEnd;
     result = SendBlock(E, 8, blockNo);
     if (result == kBlockGood) ++blockNo;
   }
