@@ -217,6 +217,7 @@ int TComm::Read(void* Buffer, int Count) {
       dev->WaitEvent(-1, RemainingMs(deadline), true);
     }
   }
+  bytesRead_ += static_cast<uint64_t>(done);
   return done;
 }
 
@@ -339,7 +340,7 @@ void TComm::Watch(std::shared_ptr<WatchState> state) {
 void TComm::WatchOnce(WatchState& state) {
   uint32_t bits = CollectEvents(state);
   if (state.stop || bits == 0) return;
-  size_t before = (bits & EV_RXCHAR) ? state.device->InQueue() : 0;
+  const uint64_t readBefore = bytesRead_.load();
   try {
     Dispatch(bits);
   } catch (const std::exception& e) {
@@ -349,8 +350,9 @@ void TComm::WatchOnce(WatchState& state) {
   }
   if (state.stop) return;
   // A handler that reads nothing would make a level-triggered wait return at
-  // once forever; retry it at a gentle pace instead.
-  state.retryUnread = (bits & EV_RXCHAR) && state.device->InQueue() >= before;
+  // once forever; retry it at a gentle pace instead. (Judged by what it read,
+  // not by the queue, which may have refilled meanwhile.)
+  state.retryUnread = (bits & EV_RXCHAR) && bytesRead_.load() == readBefore;
   // Only one notification per wake-up, and received bytes take precedence;
   // line events of the same wake-up are delivered on the next one rather than
   // lost (a modem drops the carrier right after sending "NO CARRIER").

@@ -223,7 +223,8 @@ class TComm {
   std::atomic<bool> open_{false};
   std::atomic<uint32_t> deviceMask_{0};
   std::atomic<bool> txPending_{false};
-  std::mutex receiveMutex_;  // held while OnCommReceive is called or replaced
+  std::atomic<uint64_t> bytesRead_{0};  // by Read, over the component's life
+  std::mutex receiveMutex_;             // held while OnCommReceive is called or replaced
   std::shared_ptr<WatchState> watchState_;
   std::thread watcher_;
 };
