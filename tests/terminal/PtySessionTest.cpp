@@ -26,11 +26,11 @@ TEST(PtySessionTest, BytesReachTheMasterAndItsCloseEndsTheSessionOnce) {
 
   const std::string text = "ATDT123\r\x82\xa0\xff";
   EXPECT_EQ(w.KELCOMM1->WriteString(text), static_cast<int>(text.size()));
-  EXPECT_EQ(pty.Read(text.size(), 2000), text);
+  EXPECT_EQ(pty.Read(text.size(), 10000), text);
 
   const int before = h.statusTexts.size();
   pty.CloseMaster();
-  ASSERT_TRUE(WaitUntil([&] { return !w.KELCOMM1->IsOpen() && w.isEnabled(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !w.KELCOMM1->IsOpen() && w.isEnabled(); }, 20s));
   // The watcher has left: whatever it reported is in the queue by now.
   QCoreApplication::processEvents();
   EXPECT_EQ(h.statusTexts.mid(before),
