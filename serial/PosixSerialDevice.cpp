@@ -208,6 +208,7 @@ class PosixSerialDevice final : public SerialDevice {
     if (fd_ < 0) return {};
     return lock;
   }
+  bool TransferAllowed(const Access& access) const;
   bool ApplyLineSettings(const TDcb& dcb);
   bool PtyTookTheRest(const termios& wanted);
   bool ApplyModemControls(const TDcb& dcb);
@@ -302,16 +303,22 @@ long PosixSerialDevice::Failure(int err) {
   return -1;
 }
 
-long PosixSerialDevice::ReadSome(uint8_t* buffer, size_t count) {
-  Access access = Use();
+// Bytes move only on an open line that has not hung up; errno says which.
+bool PosixSerialDevice::TransferAllowed(const Access& access) const {
   if (!access) {
     errno = EBADF;
-    return -1;
+    return false;
   }
   if (hungUp_) {
     errno = EIO;
-    return -1;
+    return false;
   }
+  return true;
+}
+
+long PosixSerialDevice::ReadSome(uint8_t* buffer, size_t count) {
+  Access access = Use();
+  if (!TransferAllowed(access)) return -1;
   if (count == 0) return 0;
   const ssize_t n = read(fd_, buffer, count);
   if (n > 0) return n;
@@ -327,14 +334,7 @@ long PosixSerialDevice::ReadSome(uint8_t* buffer, size_t count) {
 
 long PosixSerialDevice::WriteSome(const uint8_t* buffer, size_t count) {
   Access access = Use();
-  if (!access) {
-    errno = EBADF;
-    return -1;
-  }
-  if (hungUp_) {
-    errno = EIO;
-    return -1;
-  }
+  if (!TransferAllowed(access)) return -1;
   if (count == 0) return 0;
   const ssize_t n = write(fd_, buffer, count);
   return n >= 0 ? n : Failure(errno);
