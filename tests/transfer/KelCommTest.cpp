@@ -95,7 +95,9 @@ TEST(KelComm, PtyPeerHangingUpIsCarrierLoss) {
 TEST(KelComm, StatusTextsReadSafelyWhileWritten) {
   TKELCOMM comm;
   std::atomic<bool> done{false};
+  std::atomic<bool> reading{false};
   std::thread writer([&] {
+    while (!reading) std::this_thread::yield();  // overlap with the reader
     for (int i = 0; i < 20000; ++i) {
       comm.Status.RecvName.set(i % 2 ? std::string(100, 'a') : std::string("b"));
       comm.Status.TranSize.store(i);
@@ -103,13 +105,14 @@ TEST(KelComm, StatusTextsReadSafelyWhileWritten) {
     done = true;
   });
   int seen = 0;
-  while (!done) {
+  reading = true;
+  do {
     std::string s = comm.Status.RecvName.get();
     EXPECT_TRUE(s.empty() || s == "b" || s == std::string(100, 'a'));
     ++seen;
-  }
+  } while (!done);
   writer.join();
-  EXPECT_GT(seen, 0);
+  EXPECT_GT(seen, 1) << "the reader ran while the texts changed";
   EXPECT_EQ(comm.Status.TranSize.load(), 19999);
 }
 
