@@ -2,9 +2,10 @@
 // directions, and lrzsz against itself as the yardstick, each over the pty
 // relay paced at 115200 bit/s with a 1 MiB random file. Prints a markdown
 // table of efficiency (file bytes per second over the line's 11520 bytes per
-// second) and processor seconds per MiB of each side.
+// second) and processor seconds per MiB of each side. A transfer's time runs
+// from the start until the receiving side is done with the file.
 //
-//   xfer_bench [SIZE_BYTES [SPEED_BPS]]
+//   xfer_bench [SIZE_BYTES [SPEED_BPS [PROTOCOL]]]
 //
 // Our side runs in this process; its processor time is this process's less
 // the relay thread's. lrzsz runs under socat; its time is what the shell
@@ -49,9 +50,11 @@ constexpr Pairing kPairings[] = {
     {"xmodem-1k", pr_XMODEM_CRC_1024, "sx -k data.bin", "rx -c recv.bin", "recv.bin"},
     {"ymodem", pr_YMODEM, "sb -k data.bin", "cd in && rb -y", "in/data.bin"},
     {"ymodem-g", pr_YMODEM_G, "sb -k data.bin", nullptr, nullptr},
+    {"zmodem", pr_ZMODEM, "sz data.bin", "cd in && rz", "in/data.bin"},
+    {"mlink", pr_MLINK, nullptr, nullptr, nullptr},
 };
 
-enum class Direction { OursToLrzsz, LrzszToOurs, LrzszToLrzsz };
+enum class Direction { OursToLrzsz, LrzszToOurs, LrzszToLrzsz, OursToOurs };
 
 struct Outcome {
   bool good = false;
@@ -119,19 +122,24 @@ std::unique_ptr<PeerProcess> StartLrzsz(const std::string& device, const std::st
                                        setup.dir + "/" + tag + ".socat");
 }
 
-// Waits for our transfer and the peers to end; false after the deadline.
-bool WaitAll(TKELCOMM* ours, std::initializer_list<PeerProcess*> peers,
-             Clock::time_point deadline) {
-  for (PeerProcess* p : peers) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (!p->WaitExit(static_cast<int>(std::max<int64_t>(left.count(), 0)))) return false;
-  }
-  while (ours && ours->TranMode.load() != 0) {
+int MsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return static_cast<int>(std::max<int64_t>(left.count(), 0));
+}
+
+// Waits for our transfer to end; false after the deadline.
+bool WaitOurs(const TKELCOMM& ours, Clock::time_point deadline) {
+  while (ours.TranMode.load() != 0) {
     if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // no signal to wait on
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // no signal to wait on
   }
   return true;
+}
+
+// A transfer's time runs until the receiving side is done with the file;
+// the sender's closing pause, idle time after the last byte, is left out.
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 Outcome RunWithOurs(const Pairing& p, bool oursSends, const Setup& setup) {
@@ -153,8 +161,16 @@ Outcome RunWithOurs(const Pairing& p, bool oursSends, const Setup& setup) {
     comm.StartDownload(setup.dir + "/ours.bin");
   }
   Outcome o;
-  const bool ended = WaitAll(&comm, {peer.get()}, deadline);
-  o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  bool ended = false;
+  if (oursSends) {
+    ended = peer->WaitExit(MsLeft(deadline));
+    o.seconds = SecondsSince(start);
+    ended = WaitOurs(comm, deadline) && ended;
+  } else {
+    ended = WaitOurs(comm, deadline);
+    o.seconds = SecondsSince(start);
+    ended = peer->WaitExit(MsLeft(deadline)) && ended;
+  }
   const double oursCpu = CpuOfSelf() - selfCpu0 - (relay.RelayCpuSeconds() - relayCpu0);
   comm.Close();
   const std::string sent = ReadFile(setup.dir + "/data.bin");
@@ -174,12 +190,44 @@ Outcome RunLrzszPair(const Pairing& p, const Setup& setup) {
   auto sender = StartLrzsz(relay.PathA(), p.lrzszSend, setup, "send");
   auto receiver = StartLrzsz(relay.PathB(), p.lrzszReceive, setup, "recv");
   Outcome o;
-  const bool ended = WaitAll(nullptr, {sender.get(), receiver.get()}, deadline);
-  o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  bool ended = receiver->WaitExit(MsLeft(deadline));
+  o.seconds = SecondsSince(start);
+  ended = sender->WaitExit(MsLeft(deadline)) && ended;
   o.good = ended && LrzszExitCode(setup, "send") == 0 && LrzszExitCode(setup, "recv") == 0 &&
            SameContent(ReadFile(setup.dir + "/data.bin"), ReadFile(setup.dir + "/" + p.received));
   o.senderCpu = CpuFromTimes(setup.dir + "/send.cpu");
   o.receiverCpu = CpuFromTimes(setup.dir + "/recv.cpu");
+  return o;
+}
+
+std::unique_ptr<TKELCOMM> OpenOurs(const std::string& device, const Pairing& p,
+                                   const Setup& setup) {
+  auto comm = std::make_unique<TKELCOMM>();
+  comm->SetDevicePath(device);
+  comm->SetBaudRate(setup.speed);
+  comm->Protocol = p.ours;
+  comm->Open();
+  return comm;
+}
+
+// Both sides ours, in this process: the processor time of the two cannot be
+// told apart, so it is reported once, for the pair, in the sender's column.
+Outcome RunOursPair(const Pairing& p, const Setup& setup) {
+  LineRelay relay(LineRelay::Options{.speed = setup.speed});
+  auto sender = OpenOurs(relay.PathA(), p, setup);
+  auto receiver = OpenOurs(relay.PathB(), p, setup);
+  const auto deadline = Clock::now() + std::chrono::seconds(60 + 3 * setup.size * 10 / setup.speed);
+  const double relayCpu0 = relay.RelayCpuSeconds(), selfCpu0 = CpuOfSelf();
+  const auto start = Clock::now();
+  receiver->StartDownload(setup.dir + "/ours.bin");
+  sender->StartUpload(setup.dir + "/data.bin", "data.bin");
+  Outcome o;
+  bool ended = WaitOurs(*receiver, deadline);
+  o.seconds = SecondsSince(start);
+  ended = WaitOurs(*sender, deadline) && ended;
+  o.senderCpu = CpuOfSelf() - selfCpu0 - (relay.RelayCpuSeconds() - relayCpu0);
+  o.good = ended && sender->TranResult.load() == 1 && receiver->TranResult.load() == 1 &&
+           SameContent(ReadFile(setup.dir + "/data.bin"), ReadFile(setup.dir + "/ours.bin"));
   return o;
 }
 
@@ -201,7 +249,8 @@ std::string CpuText(std::optional<double> cpu, size_t size) {
 }
 
 void PrintRow(const Pairing& p, Direction d, const Outcome& o, const Setup& setup) {
-  static const char* const kSides[] = {"ours", "lrzsz", "lrzsz", "ours", "lrzsz", "lrzsz"};
+  static const char* const kSides[] = {"ours",  "lrzsz", "lrzsz", "ours",
+                                       "lrzsz", "lrzsz", "ours",  "ours"};
   const int i = static_cast<int>(d) * 2;
   const double efficiency =
       static_cast<double>(setup.size) / o.seconds / (static_cast<double>(setup.speed) / 10.0);
@@ -217,8 +266,9 @@ int main(int argc, char** argv) {
   Setup setup;
   if (argc > 1) setup.size = std::strtoul(argv[1], nullptr, 10);
   if (argc > 2) setup.speed = std::atoi(argv[2]);
+  const std::string only = argc > 3 ? argv[3] : "";
   if (setup.size == 0 || setup.speed <= 0) {
-    std::fprintf(stderr, "usage: xfer_bench [SIZE_BYTES [SPEED_BPS]]\n");
+    std::fprintf(stderr, "usage: xfer_bench [SIZE_BYTES [SPEED_BPS [PROTOCOL]]]\n");
     return 2;
   }
   std::mt19937 gen(20240607);
@@ -230,15 +280,21 @@ int main(int argc, char** argv) {
       "| protocol | sender | receiver | seconds | efficiency | sender CPU s/MiB |"
       " receiver CPU s/MiB | result |\n|---|---|---|---|---|---|---|---|\n");
   for (const Pairing& p : kPairings) {
-    for (Direction d : {Direction::OursToLrzsz, Direction::LrzszToOurs, Direction::LrzszToLrzsz}) {
+    if (!only.empty() && only != p.name) continue;
+    for (Direction d : {Direction::OursToLrzsz, Direction::LrzszToOurs, Direction::LrzszToLrzsz,
+                        Direction::OursToOurs}) {
       const bool oursSends = d == Direction::OursToLrzsz;
-      if ((d != Direction::LrzszToOurs && !p.lrzszReceive) ||
-          (d != Direction::OursToLrzsz && !p.lrzszSend)) {
-        continue;  // lrzsz has no such part (rb cannot ask for YMODEM-G)
-      }
+      const bool lrzszSends = d == Direction::LrzszToOurs || d == Direction::LrzszToLrzsz;
+      const bool lrzszReceives = d == Direction::OursToLrzsz || d == Direction::LrzszToLrzsz;
+      // lrzsz has no such part (rb cannot ask for YMODEM-G; M-LINK has no
+      // public peer); our own pair runs where lrzsz has no row of its own.
+      if ((lrzszReceives && !p.lrzszReceive) || (lrzszSends && !p.lrzszSend)) continue;
+      if (d == Direction::OursToOurs && p.lrzszReceive && p.lrzszSend && p.ours != pr_ZMODEM)
+        continue;
       setup.dir = MakeWorkDir(data);
-      const Outcome o =
-          d == Direction::LrzszToLrzsz ? RunLrzszPair(p, setup) : RunWithOurs(p, oursSends, setup);
+      const Outcome o = d == Direction::LrzszToLrzsz ? RunLrzszPair(p, setup)
+                        : d == Direction::OursToOurs ? RunOursPair(p, setup)
+                                                     : RunWithOurs(p, oursSends, setup);
       PrintRow(p, d, o, setup);
       std::error_code ignored;
       std::filesystem::remove_all(setup.dir, ignored);

@@ -45,17 +45,22 @@ struct TComm::WatchState {
   ~WatchState() {
     if (wakeFd >= 0) close(wakeFd);
   }
-  void Wake() const {
-    if (wakeFd >= 0) eventfd_write(wakeFd, 1);
+  // The flag spares the watcher a read of the eventfd on every wake-up; it
+  // is raised after the write, so a drain never runs ahead of the signal.
+  void Wake() {
+    if (wakeFd < 0) return;
+    eventfd_write(wakeFd, 1);
+    woken.store(true);
   }
-  void DrainWake() const {
+  void DrainWake() {
     eventfd_t value;
-    if (wakeFd >= 0) eventfd_read(wakeFd, &value);
+    if (wakeFd >= 0 && woken.exchange(false)) eventfd_read(wakeFd, &value);
   }
 
   std::shared_ptr<SerialDevice> device;
   int wakeFd;
   std::atomic<bool> stop{false};
+  std::atomic<bool> woken{false};
   uint32_t lastModem = 0;
   LineErrorCounts lastErrors;
   bool retryUnread = false;  // the last receive notification read nothing

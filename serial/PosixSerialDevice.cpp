@@ -36,6 +36,7 @@ using Clock = std::chrono::steady_clock;
 // Devices with modem lines give no wake-up when a line changes; they are
 // looked at this often while a wait lasts.
 constexpr int kModemPollMs = 10;
+constexpr auto kPtyPollInterval = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(5));
 constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
 
 struct StandardSpeed {
@@ -219,6 +220,14 @@ class PosixSerialDevice final : public SerialDevice {
     if (!hungUp_.exchange(true)) hangUpUnseen_ = true;
   }
   int DrainTimeMs(size_t bytes) const;
+  // A transfer asks for the lines before every byte; on a pty the answer
+  // only changes at a hang-up, which every wait reports anyway. Looking at
+  // most once per interval keeps a poll() off every byte.
+  bool PtyPollDue() {
+    const int64_t now = Clock::now().time_since_epoch().count();
+    int64_t due = nextPtyPoll_.load();
+    return now >= due && nextPtyPoll_.compare_exchange_strong(due, now + kPtyPollInterval.count());
+  }
 
   std::shared_mutex mutex_;  // shared while fd_ is in use, exclusive to close it
   int fd_;
@@ -230,6 +239,8 @@ class PosixSerialDevice final : public SerialDevice {
   // once so that the watcher sees the carrier go, even when another call
   // noticed the hang-up first.
   std::atomic<bool> hangUpUnseen_{false};
+  std::atomic<int64_t> nextPtyPoll_{0};
+  std::atomic<bool> noErrorCounts_{false};
   mutable std::mutex dcbMutex_;
   TDcb dcb_;
 };
@@ -371,7 +382,7 @@ uint32_t PosixSerialDevice::ModemStatus() {
   Access access = Use();
   if (!access) return 0;
   if (!saved_.modemLines) {
-    PollNow(0);
+    if (!hungUp_ && PtyPollDue()) PollNow(0);
     return MS_CTS_ON | MS_DSR_ON | (hungUp_ ? 0 : MS_RLSD_ON);
   }
   if (hungUp_) return 0;
@@ -407,7 +418,11 @@ void PosixSerialDevice::Purge() {
 LineErrorCounts PosixSerialDevice::ErrorCounts() {
   Access access = Use();
   serial_icounter_struct icount{};
-  if (!access || ioctl(fd_, TIOCGICOUNT, &icount) != 0) return {};
+  if (!access || noErrorCounts_) return {};
+  if (ioctl(fd_, TIOCGICOUNT, &icount) != 0) {
+    if (errno == ENOTTY || errno == EINVAL) noErrorCounts_ = true;  // a pty, or no driver support
+    return {};
+  }
   LineErrorCounts counts;
   counts.frame = icount.frame;
   counts.overrun = icount.overrun;

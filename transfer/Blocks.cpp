@@ -63,7 +63,7 @@ bool CollectBody(TKelEngine& E, int need) {
   while (got < need) {
     const int n = E.TakeBytes(E.Block.data() + got, need - got);
     got += n;
-    if (n == 0 && !E.WaitArrival(1000)) return false;
+    if (n == 0 && !E.WaitForCount(need - got, 1000)) return false;
   }
   return true;
 }

@@ -37,12 +37,19 @@ void TKelEngine::Deliver(const uint8_t* bytes, size_t count) {
     RxRing[rxHead_] = bytes[done++];
     ++rxHead_;
   }
-  Publish();
+  if (CountLocked() == 0) return;
+  rxPending_ = true;
+  if (CountLocked() < wakeAt_) return;
+  ++wakeSeq_;
+  // Notified after the unlock, so the worker does not wake into a held lock.
+  lock.unlock();
+  wake_.notify_all();
 }
 
 void TKelEngine::Publish() {
   if (CountLocked() == 0) return;
   rxPending_ = true;
+  if (CountLocked() < wakeAt_) return;
   ++wakeSeq_;
   wake_.notify_all();
 }
@@ -184,6 +191,32 @@ bool TKelEngine::WaitForData() {
 bool TKelEngine::WaitArrival(int ms) {
   WaitUntil(Clock::now() + std::chrono::milliseconds(ms), [&] { return RxPending() || Stopped(); });
   return RxPending();
+}
+
+bool TKelEngine::WaitForCount(int count, int silenceMs) {
+  const auto silence = std::chrono::milliseconds(silenceMs);
+  int32_t seen = 0;
+  {
+    std::lock_guard lock(ringMutex_);
+    seen = CountLocked();
+    wakeAt_ = std::min<int32_t>(count, kRxRingCapacity);
+  }
+  auto deadline = Clock::now() + silence;
+  // Without a wake-up per arrival, silence is judged at each polling step.
+  WaitUntil(Clock::time_point::max(), [&] {
+    if (Stopped()) return true;
+    std::lock_guard lock(ringMutex_);
+    const int32_t now = CountLocked();
+    if (now >= wakeAt_) return true;
+    if (now != seen) {
+      seen = now;
+      deadline = Clock::now() + silence;
+    }
+    return Clock::now() >= deadline;
+  });
+  std::lock_guard lock(ringMutex_);
+  wakeAt_ = 1;
+  return CountLocked() > 0;
 }
 
 namespace {

@@ -109,6 +109,11 @@ class TKelEngine : public TKelCheck {
   void DrainLine();
   // Waits up to ms for bytes to arrive; ends early on cancel or line loss.
   bool WaitArrival(int ms);
+  // Waits until count bytes are in the ring, or none has arrived for
+  // silenceMs, or the transfer stops; true when any byte is there. The
+  // producer wakes the worker only once the count is reached, so a block
+  // costs one wake-up rather than one per hand-over from the line.
+  bool WaitForCount(int count, int silenceMs);
 
   void ResetStatus();
 
@@ -167,6 +172,7 @@ class TKelEngine : public TKelCheck {
   bool rxPending_ = false;
   bool finishing_ = false;
   uint64_t wakeSeq_ = 0;
+  int32_t wakeAt_ = 1;  // bytes in the ring that wake the worker
   std::vector<uint8_t> inbox_;  // the watcher's read buffer
 
   int fd_ = -1;

@@ -197,6 +197,43 @@ TEST(Waits, ReplyWaitEndsAsSoonAsAReplyArrives) {
   EXPECT_LT(Clock::now() - start, 100ms);
 }
 
+// A block is collected with one wake-up: the worker sleeps through the
+// partial hand-overs, wakes as soon as the whole count is in, and still
+// notices a line that goes quiet halfway, by the silence rule.
+TEST(Waits, CountWaitWakesAtTheCountAndEndsOnSilence) {
+  Lone lone;
+  TKelEngine& e = lone.engine();
+  auto start = Clock::now();
+  std::thread peer([&] {
+    for (int i = 0; i < 10; ++i) {
+      Deliver(e, Pattern(100));
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  EXPECT_TRUE(e.WaitForCount(1000, 300));
+  const auto tookWhole = Clock::now() - start;
+  EXPECT_EQ(Take(e, 2000).size(), 1000u) << "woke before the count was in";
+  peer.join();
+  EXPECT_LT(tookWhole, 600ms);
+
+  Deliver(e, Pattern(10));
+  start = Clock::now();
+  EXPECT_TRUE(e.WaitForCount(100, 300)) << "the bytes that came are reported";
+  EXPECT_GE(Clock::now() - start, 290ms);
+  EXPECT_LT(Clock::now() - start, 600ms);
+  EXPECT_EQ(Take(e, 100).size(), 10u);
+
+  start = Clock::now();
+  EXPECT_FALSE(e.WaitForCount(10, 200));
+  EXPECT_GE(Clock::now() - start, 190ms);
+  // The next ordinary wait wakes on a single byte again.
+  std::thread late([&] { Deliver(e, "x"); });
+  start = Clock::now();
+  EXPECT_TRUE(e.WaitArrival(2000));
+  late.join();
+  EXPECT_LT(Clock::now() - start, 500ms);
+}
+
 TEST(Start, ASecondStartChangesNothingButTranResult) {
   Lone lone;
   ScratchDir dir;
@@ -295,18 +332,6 @@ TEST(Start, ClosingThePortEndsTheTransfer) {
   comm.Close();
   EXPECT_TRUE(lone.station->WaitIdle(3s));
   EXPECT_EQ(comm.TranResult.load(), 0);
-}
-
-TEST(Start, ProtocolsNotAvailableYetEndAtOnce) {
-  Lone lone;
-  ScratchDir dir;
-  TKELCOMM& comm = lone.comm();
-  for (protType p : {pr_ZMODEM, pr_MLINK}) {
-    comm.Protocol = p;
-    comm.StartDownload(dir.File("in.bin"));
-    EXPECT_TRUE(lone.station->WaitIdle(2s));
-    EXPECT_EQ(comm.TranResult.load(), 0);
-  }
 }
 
 }  // namespace
