@@ -5,7 +5,10 @@
 // second) and processor seconds per MiB of each side. A transfer's time runs
 // from the start until the receiving side is done with the file.
 //
-//   xfer_bench [SIZE_BYTES [SPEED_BPS [PROTOCOL]]]
+//   xfer_bench [SIZE_BYTES [SPEED_BPS [PROTOCOL [BIT_ERROR_RATE [LATENCY_MS]]]]]
+//
+// SPEED_BPS 0 leaves the relay unpaced (a plain pty pair with a thread in
+// between): then only the MB/s and processor columns mean anything.
 //
 // Our side runs in this process; its processor time is this process's less
 // the relay thread's. lrzsz runs under socat; its time is what the shell
@@ -65,8 +68,26 @@ struct Outcome {
 struct Setup {
   size_t size = 1 << 20;
   int speed = 115200;
+  double bitErrorRate = 0.0;
+  int latencyMs = 0;
   std::string dir;
 };
+
+LineRelay::Options RelayOptions(const Setup& setup) {
+  return LineRelay::Options{.speed = setup.speed,
+                            .latencyMs = setup.latencyMs,
+                            .bitErrorRate = setup.bitErrorRate,
+                            .seed = 7};
+}
+
+// Our device's speed setting: a pty takes any, so an unpaced run says 115200.
+int DeviceSpeed(const Setup& setup) { return setup.speed > 0 ? setup.speed : 115200; }
+
+Clock::time_point DeadlineFor(const Setup& setup) {
+  const int bytesPerSecond = setup.speed > 0 ? setup.speed / 10 : 1 << 20;
+  return Clock::now() + std::chrono::seconds(60 + 3 * setup.size / bytesPerSecond +
+                                             setup.latencyMs / 10);
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -143,13 +164,13 @@ double SecondsSince(Clock::time_point start) {
 }
 
 Outcome RunWithOurs(const Pairing& p, bool oursSends, const Setup& setup) {
-  LineRelay relay(LineRelay::Options{.speed = setup.speed});
+  LineRelay relay(RelayOptions(setup));
   TKELCOMM comm;
   comm.SetDevicePath(relay.PathB());
-  comm.SetBaudRate(setup.speed);
+  comm.SetBaudRate(DeviceSpeed(setup));
   comm.Protocol = p.ours;
   comm.Open();
-  const auto deadline = Clock::now() + std::chrono::seconds(60 + 3 * setup.size * 10 / setup.speed);
+  const auto deadline = DeadlineFor(setup);
   const double relayCpu0 = relay.RelayCpuSeconds(), selfCpu0 = CpuOfSelf();
   const auto start = Clock::now();
   std::unique_ptr<PeerProcess> peer;
@@ -184,8 +205,8 @@ Outcome RunWithOurs(const Pairing& p, bool oursSends, const Setup& setup) {
 }
 
 Outcome RunLrzszPair(const Pairing& p, const Setup& setup) {
-  LineRelay relay(LineRelay::Options{.speed = setup.speed});
-  const auto deadline = Clock::now() + std::chrono::seconds(60 + 3 * setup.size * 10 / setup.speed);
+  LineRelay relay(RelayOptions(setup));
+  const auto deadline = DeadlineFor(setup);
   const auto start = Clock::now();
   auto sender = StartLrzsz(relay.PathA(), p.lrzszSend, setup, "send");
   auto receiver = StartLrzsz(relay.PathB(), p.lrzszReceive, setup, "recv");
@@ -204,7 +225,7 @@ std::unique_ptr<TKELCOMM> OpenOurs(const std::string& device, const Pairing& p,
                                    const Setup& setup) {
   auto comm = std::make_unique<TKELCOMM>();
   comm->SetDevicePath(device);
-  comm->SetBaudRate(setup.speed);
+  comm->SetBaudRate(DeviceSpeed(setup));
   comm->Protocol = p.ours;
   comm->Open();
   return comm;
@@ -213,10 +234,10 @@ std::unique_ptr<TKELCOMM> OpenOurs(const std::string& device, const Pairing& p,
 // Both sides ours, in this process: the processor time of the two cannot be
 // told apart, so it is reported once, for the pair, in the sender's column.
 Outcome RunOursPair(const Pairing& p, const Setup& setup) {
-  LineRelay relay(LineRelay::Options{.speed = setup.speed});
+  LineRelay relay(RelayOptions(setup));
   auto sender = OpenOurs(relay.PathA(), p, setup);
   auto receiver = OpenOurs(relay.PathB(), p, setup);
-  const auto deadline = Clock::now() + std::chrono::seconds(60 + 3 * setup.size * 10 / setup.speed);
+  const auto deadline = DeadlineFor(setup);
   const double relayCpu0 = relay.RelayCpuSeconds(), selfCpu0 = CpuOfSelf();
   const auto start = Clock::now();
   receiver->StartDownload(setup.dir + "/ours.bin");
@@ -252,11 +273,14 @@ void PrintRow(const Pairing& p, Direction d, const Outcome& o, const Setup& setu
   static const char* const kSides[] = {"ours",  "lrzsz", "lrzsz", "ours",
                                        "lrzsz", "lrzsz", "ours",  "ours"};
   const int i = static_cast<int>(d) * 2;
-  const double efficiency =
-      static_cast<double>(setup.size) / o.seconds / (static_cast<double>(setup.speed) / 10.0);
-  std::printf("| %s | %s | %s | %.1f | %.3f | %s | %s | %s |\n", p.name, kSides[i], kSides[i + 1],
-              o.seconds, efficiency, CpuText(o.senderCpu, setup.size).c_str(),
-              CpuText(o.receiverCpu, setup.size).c_str(), o.good ? "ok" : "FAILED");
+  const double bytesPerSecond = static_cast<double>(setup.size) / o.seconds;
+  char efficiency[16] = "-";
+  if (setup.speed > 0)
+    std::snprintf(efficiency, sizeof efficiency, "%.3f", bytesPerSecond / (setup.speed / 10.0));
+  std::printf("| %s | %s | %s | %.1f | %.2f | %s | %s | %s | %s |\n", p.name, kSides[i],
+              kSides[i + 1], o.seconds, bytesPerSecond / 1e6, efficiency,
+              CpuText(o.senderCpu, setup.size).c_str(), CpuText(o.receiverCpu, setup.size).c_str(),
+              o.good ? "ok" : "FAILED");
   std::fflush(stdout);
 }
 
@@ -267,18 +291,27 @@ int main(int argc, char** argv) {
   if (argc > 1) setup.size = std::strtoul(argv[1], nullptr, 10);
   if (argc > 2) setup.speed = std::atoi(argv[2]);
   const std::string only = argc > 3 ? argv[3] : "";
-  if (setup.size == 0 || setup.speed <= 0) {
-    std::fprintf(stderr, "usage: xfer_bench [SIZE_BYTES [SPEED_BPS [PROTOCOL]]]\n");
+  if (argc > 4) setup.bitErrorRate = std::strtod(argv[4], nullptr);
+  if (argc > 5) setup.latencyMs = std::atoi(argv[5]);
+  if (setup.size == 0 || setup.speed < 0 || setup.bitErrorRate < 0 || setup.latencyMs < 0) {
+    std::fprintf(stderr,
+                 "usage: xfer_bench [SIZE_BYTES [SPEED_BPS [PROTOCOL [BIT_ERROR_RATE "
+                 "[LATENCY_MS]]]]]\n");
     return 2;
   }
   std::mt19937 gen(20240607);
   std::string data(setup.size, '\0');
   for (char& c : data) c = static_cast<char>(gen());
-  std::printf("%zu-byte random file, relay paced at %d bit/s (%d bytes/s)\n\n", setup.size,
-              setup.speed, setup.speed / 10);
+  std::printf("%zu-byte random file, relay ", setup.size);
+  if (setup.speed > 0)
+    std::printf("paced at %d bit/s (%d bytes/s)", setup.speed, setup.speed / 10);
+  else
+    std::printf("unpaced");
+  std::printf(", bit error rate %g, one-way latency %d ms\n\n", setup.bitErrorRate,
+              setup.latencyMs);
   std::printf(
-      "| protocol | sender | receiver | seconds | efficiency | sender CPU s/MiB |"
-      " receiver CPU s/MiB | result |\n|---|---|---|---|---|---|---|---|\n");
+      "| protocol | sender | receiver | seconds | MB/s | efficiency | sender CPU s/MiB |"
+      " receiver CPU s/MiB | result |\n|---|---|---|---|---|---|---|---|---|\n");
   for (const Pairing& p : kPairings) {
     if (!only.empty() && only != p.name) continue;
     for (Direction d : {Direction::OursToLrzsz, Direction::LrzszToOurs, Direction::LrzszToLrzsz,
