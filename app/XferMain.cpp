@@ -36,17 +36,16 @@ constexpr int kRefreshMs = 150;  // the progress dialog's tick
 struct ProtocolChoice {
   const char* name;
   protType value;
-  bool available;  // false: named here so the user hears why it is refused
 };
 
 constexpr ProtocolChoice kProtocolChoices[] = {
-    {"xmodem-sum", pr_XMODEM_SUM_128, true},
-    {"xmodem-crc", pr_XMODEM_CRC_128, true},
-    {"xmodem-1k", pr_XMODEM_CRC_1024, true},
-    {"ymodem", pr_YMODEM, true},
-    {"ymodem-g", pr_YMODEM_G, true},
-    {"zmodem", pr_ZMODEM, false},
-    {"mlink", pr_MLINK, false},
+    {"xmodem-sum", pr_XMODEM_SUM_128},
+    {"xmodem-crc", pr_XMODEM_CRC_128},
+    {"xmodem-1k", pr_XMODEM_CRC_1024},
+    {"ymodem", pr_YMODEM},
+    {"ymodem-g", pr_YMODEM_G},
+    {"zmodem", pr_ZMODEM},
+    {"mlink", pr_MLINK},
 };
 
 struct Request {
@@ -84,7 +83,6 @@ void PrintUsage(FILE* out) {
 const ProtocolChoice& FindProtocol(const std::string& name) {
   for (const ProtocolChoice& p : kProtocolChoices) {
     if (name == p.name) {
-      if (!p.available) throw SetupError(name + ": not available yet");
       return p;
     }
   }

@@ -8,7 +8,7 @@
 //   xfer_bench [SIZE_BYTES [SPEED_BPS [PROTOCOL [BIT_ERROR_RATE [LATENCY_MS]]]]]
 //
 // SPEED_BPS 0 leaves the relay unpaced (a plain pty pair with a thread in
-// between): then only the MB/s and processor columns mean anything.
+// between): then only the kB/s and processor columns mean anything.
 //
 // Our side runs in this process; its processor time is this process's less
 // the relay thread's. lrzsz runs under socat; its time is what the shell
@@ -277,8 +277,8 @@ void PrintRow(const Pairing& p, Direction d, const Outcome& o, const Setup& setu
   char efficiency[16] = "-";
   if (setup.speed > 0)
     std::snprintf(efficiency, sizeof efficiency, "%.3f", bytesPerSecond / (setup.speed / 10.0));
-  std::printf("| %s | %s | %s | %.1f | %.2f | %s | %s | %s | %s |\n", p.name, kSides[i],
-              kSides[i + 1], o.seconds, bytesPerSecond / 1e6, efficiency,
+  std::printf("| %s | %s | %s | %.1f | %.1f | %s | %s | %s | %s |\n", p.name, kSides[i],
+              kSides[i + 1], o.seconds, bytesPerSecond / 1e3, efficiency,
               CpuText(o.senderCpu, setup.size).c_str(), CpuText(o.receiverCpu, setup.size).c_str(),
               o.good ? "ok" : "FAILED");
   std::fflush(stdout);
@@ -310,7 +310,7 @@ int main(int argc, char** argv) {
   std::printf(", bit error rate %g, one-way latency %d ms\n\n", setup.bitErrorRate,
               setup.latencyMs);
   std::printf(
-      "| protocol | sender | receiver | seconds | MB/s | efficiency | sender CPU s/MiB |"
+      "| protocol | sender | receiver | seconds | kB/s | efficiency | sender CPU s/MiB |"
       " receiver CPU s/MiB | result |\n|---|---|---|---|---|---|---|---|---|\n");
   for (const Pairing& p : kPairings) {
     if (!only.empty() && only != p.name) continue;

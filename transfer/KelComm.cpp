@@ -74,8 +74,12 @@ void TKCommTran::Dispatch(TKelEngine& E) {
     case pr_YMODEM_G:
       upload ? YmodemSend(E, owner_.TranResult) : YmodemReceive(E, owner_.TranResult);
       break;
-    default:  // not available yet
-      owner_.TranResult = 0;
+    case pr_ZMODEM:
+      upload ? ZSendFile(E, owner_.TranResult) : ZReceiveFile(E, owner_.TranResult);
+      break;
+    case pr_MLINK:
+      upload ? MLinkSend(E, owner_.TranResult) : MLinkReceive(E, owner_.TranResult);
+      break;
   }
 }
 

@@ -11,6 +11,10 @@ void XmodemSend(TKelEngine& E, std::atomic<uint8_t>& TranResult);
 void XmodemReceive(TKelEngine& E, std::atomic<uint8_t>& TranResult);
 void YmodemSend(TKelEngine& E, std::atomic<uint8_t>& TranResult);
 void YmodemReceive(TKelEngine& E, std::atomic<uint8_t>& TranResult);
+void ZSendFile(TKelEngine& E, std::atomic<uint8_t>& TranResult);
+void ZReceiveFile(TKelEngine& E, std::atomic<uint8_t>& TranResult);
+void MLinkSend(TKelEngine& E, std::atomic<uint8_t>& TranResult);
+void MLinkReceive(TKelEngine& E, std::atomic<uint8_t>& TranResult);
 
 // Block results.
 constexpr int kBlockGood = 0;

@@ -53,8 +53,6 @@ TEST(XferCli, BadUsageEndsWithCodeTwoAndSaysWhy) {
       {{"-p", "ymodem"}, "missing command"},
       {{"send", "x"}, "missing -p PROTOCOL"},
       {{"-p", "kermit", "receive", "x"}, "unknown protocol: kermit"},
-      {{"-p", "zmodem", "send", "x"}, "zmodem: not available yet"},
-      {{"-p", "mlink", "receive", "x"}, "mlink: not available yet"},
       {{"-b", "fast", "-p", "ymodem", "receive", "x"}, "bad speed: fast"},
       {{"-b", "0", "-p", "ymodem", "receive", "x"}, "bad speed: 0"},
       {{"-x", "-p", "ymodem", "receive", "x"}, "bad option: -x"},

@@ -1,0 +1,340 @@
+// Our ZMODEM receiver against a sender scripted frame by frame: the replies
+// it sends, byte for byte, the file it writes, and how it ends.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "TransferSupport.h"
+#include "Zmodem.h"
+#include "ZmodemWire.h"
+
+using namespace xfertest;
+using namespace zwire;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kZrinit = HexHeader(ZRINIT, 0x23000000);  // CANFDX CANOVIO CANFC32
+
+std::string Shown(const std::string& bytes) {
+  std::string out;
+  char hex[8];
+  for (unsigned char c : bytes) {
+    std::snprintf(hex, sizeof hex, c >= 0x20 && c < 0x7F ? "%c" : "<%02x>", c);
+    out += hex;
+  }
+  return out;
+}
+
+// Every byte value and the "@" CR pair among random bytes.
+std::string Payload(size_t size, uint32_t seed) {
+  std::string data = RandomBytes(size, seed);
+  for (size_t i = 0; i < size && i < 256; ++i) data[i] = static_cast<char>(i);
+  if (size > 300) data.replace(290, 4, "@\r@\r");
+  return data;
+}
+
+std::string FileInfo(const std::string& name, const std::string& rest) {
+  std::string info = name + std::string(1, '\0') + rest;
+  info.resize(std::max<size_t>(info.size(), 128), '\0');
+  return info;
+}
+
+struct ReceiverScript {
+  explicit ReceiverScript(bool crc32 = true) : crc32(crc32), path(dir.File("target.bin")) {
+    comm().StartDownload(path);
+    Expect(kZrinit, "first ZRINIT");
+  }
+  TKELCOMM& comm() { return peer.station->comm; }
+  void Expect(const std::string& bytes, const std::string& what) {
+    EXPECT_EQ(Shown(peer.Read(bytes.size())), Shown(bytes)) << what;
+  }
+  bool NothingMore(std::chrono::milliseconds quiet = 100ms) { return peer.Read(1, quiet).empty(); }
+  void Offer(const std::string& name, size_t size) {
+    peer.Write(BinHeader(ZFILE, 0, crc32) +
+               Subpacket(FileInfo(name, std::to_string(size) + " 13414537017 100644"), 'k', crc32));
+  }
+  // ZDATA at pos and the data in 1024-byte ZCRCG subpackets, the last ZCRCE.
+  void Stream(const std::string& data, size_t pos) {
+    std::string out = BinHeader(ZDATA, static_cast<uint32_t>(pos), crc32);
+    do {
+      const size_t n = std::min<size_t>(1024, data.size() - pos);
+      out += Subpacket(data.substr(pos, n), pos + n >= data.size() ? 'h' : 'i', crc32);
+      pos += n;
+    } while (pos < data.size());
+    peer.Write(out + BinHeader(ZEOF, static_cast<uint32_t>(data.size()), crc32));
+  }
+  void Finish(size_t received) {
+    Expect(kZrinit, "ZRINIT after the file");
+    peer.Write(HexHeader(ZFIN, 0));
+    Expect(HexHeader(ZFIN, static_cast<uint32_t>(received)), "ZFIN with the byte count");
+    peer.Write("OO");
+  }
+  bool crc32;
+  ScratchDir dir;
+  ScriptedLine peer{pr_ZMODEM};
+  std::string path;
+};
+
+struct SizeCase {
+  bool crc32;
+  size_t size;
+};
+
+class ZmodemReceiveFile : public ::testing::TestWithParam<SizeCase> {};
+
+TEST_P(ZmodemReceiveFile, ArrivesWithTheRepliesOfTheProtocol) {
+  const SizeCase c = GetParam();
+  ReceiverScript s(c.crc32);
+  const std::string data = Payload(c.size, static_cast<uint32_t>(c.size));
+  s.peer.Write("rz\r" + HexHeader(ZRQINIT, 0));
+  s.Expect(kZrinit, "ZRINIT again after ZRQINIT");
+  s.Offer("Data.Bin", c.size);
+  s.Expect(BinHeader(ZRPOS, 0, c.crc32), "ZRPOS 0 in the offer's check");
+  s.Stream(data, 0);
+  s.Finish(c.size);
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_EQ(s.comm().TranResult.load(), 1);
+  EXPECT_TRUE(ReadFile(s.path) == data);
+  EXPECT_EQ(s.comm().Status.RecvName.get(), "Data.Bin");
+  EXPECT_EQ(s.comm().Status.FileSize.load(), static_cast<int32_t>(c.size));
+  EXPECT_EQ(s.comm().Status.TranSize.load(), static_cast<int32_t>(c.size));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ZmodemReceiveFile,
+                         ::testing::Values(SizeCase{true, 0}, SizeCase{true, 1},
+                                           SizeCase{true, 1023}, SizeCase{true, 1024},
+                                           SizeCase{true, 1025}, SizeCase{true, 1500},
+                                           SizeCase{true, 70000}, SizeCase{false, 1},
+                                           SizeCase{false, 2048}, SizeCase{false, 3000}),
+                         [](const auto& info) {
+                           return std::string(info.param.crc32 ? "Crc32_" : "Crc16_") +
+                                  std::to_string(info.param.size);
+                         });
+
+TEST(ZmodemReceive, CrcqAndCrcwAreAcknowledgedAtTheNewPositionOthersAreNot) {
+  ReceiverScript s;
+  const std::string data = Payload(300, 3);
+  s.Offer("a", 300);
+  s.Expect(BinHeader(ZRPOS, 0, true), "ZRPOS");
+  s.peer.Write(BinHeader(ZDATA, 0, true) + Subpacket(data.substr(0, 100), 'j', true));
+  s.Expect(BinHeader(ZACK, 100, true), "ZACK after ZCRCQ");
+  s.peer.Write(Subpacket("", 'j', true));
+  s.Expect(BinHeader(ZACK, 100, true), "an empty ZCRCQ: same position, no wrapped length");
+  s.peer.Write(Subpacket(data.substr(100, 50), 'i', true));
+  EXPECT_TRUE(s.NothingMore()) << "ZCRCG goes unanswered";
+  s.peer.Write(Subpacket(data.substr(150, 50), 'k', true));
+  s.Expect(BinHeader(ZACK, 200, true), "ZACK after ZCRCW");
+  s.peer.Write(BinHeader(ZDATA, 200, true) + Subpacket(data.substr(200), 'h', true));
+  EXPECT_TRUE(s.NothingMore()) << "ZCRCE goes unanswered";
+  s.peer.Write(BinHeader(ZDATA, 300, true) + Subpacket("", 'h', true) + BinHeader(ZEOF, 300, true));
+  s.Finish(300);
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_EQ(s.comm().TranResult.load(), 1);
+  EXPECT_TRUE(ReadFile(s.path) == data);
+}
+
+TEST(ZmodemReceive, DamagedSubpacketGetsStarQuietSecondAndZrposOfLastGoodByte) {
+  ReceiverScript s;
+  const std::string data = Payload(3000, 4);
+  s.Offer("a", 3000);
+  s.Expect(BinHeader(ZRPOS, 0, true), "ZRPOS");
+  std::string damaged = Subpacket(data.substr(1024, 1024), 'i', true);
+  damaged[500] ^= 0x04;
+  s.peer.Write(BinHeader(ZDATA, 0, true) + Subpacket(data.substr(0, 1024), 'i', true) + damaged +
+               Subpacket(std::string(1024, 'J'), 'i', true));
+  s.Expect("*", "one ZPAD");
+  const auto star = Clock::now();
+  s.Expect(BinHeader(ZRPOS, 1024, true), "ZRPOS from the last good byte");
+  EXPECT_GE(Clock::now() - star, 900ms) << "the line was left quiet first";
+  EXPECT_EQ(s.comm().Status.ErrorCount.load(), 0);
+  s.Stream(data, 1024);
+  s.Finish(3000);
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_EQ(s.comm().TranResult.load(), 1);
+  EXPECT_TRUE(ReadFile(s.path) == data);
+}
+
+TEST(ZmodemReceive, DataAheadOfThePositionIsNotWrittenAndZrposRepeats) {
+  ReceiverScript s;
+  const std::string data = Payload(2000, 5);
+  s.Offer("a", 2000);
+  s.Expect(BinHeader(ZRPOS, 0, true), "ZRPOS");
+  s.peer.Write(BinHeader(ZDATA, 1000, true) + Subpacket(std::string(200, 'q'), 'h', true));
+  s.Expect(BinHeader(ZRPOS, 0, true), "ZRPOS 0 again");
+  s.Stream(data, 0);
+  s.Finish(2000);
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_EQ(s.comm().TranResult.load(), 1);
+  EXPECT_TRUE(ReadFile(s.path) == data);
+}
+
+TEST(ZmodemReceive, SecondFileIsSkippedAndTheSessionSucceeds) {
+  ReceiverScript s;
+  const std::string data = Payload(1500, 6);
+  s.Offer("first.bin", 1500);
+  s.Expect(BinHeader(ZRPOS, 0, true), "ZRPOS");
+  s.Stream(data, 0);
+  s.Expect(kZrinit, "ZRINIT after the file");
+  s.Offer("second.bin", 777);
+  s.Expect(HexHeader(ZSKIP, 0), "ZSKIP");
+  s.Expect(kZrinit, "ZRINIT for what comes next");
+  s.peer.Write(HexHeader(ZFIN, 0));
+  s.Expect(HexHeader(ZFIN, 1500), "ZFIN");
+  s.peer.Write("OO");
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_EQ(s.comm().TranResult.load(), 1);
+  EXPECT_TRUE(ReadFile(s.path) == data);
+  EXPECT_EQ(s.comm().Status.RecvName.get(), "second.bin");
+  EXPECT_EQ(s.comm().Status.FileSize.load(), 777);
+}
+
+TEST(ZmodemReceive, FileInformationGivesNameAsBytesAndDecimalSize) {
+  const struct {
+    std::string info;
+    std::string name;
+    int32_t size;
+  } cases[] = {
+      {FileInfo("name", "1234 0123 0"), "name", 1234},
+      {FileInfo("name", "1234"), "name", 1234},
+      {FileInfo("name", "12x4 0"), "name", 0},
+      {FileInfo("\x83\x65\x83\x58\x83\x67.TXT", "99999999999 0"), "\x83\x65\x83\x58\x83\x67.TXT",
+       INT32_MAX},
+      {FileInfo("dir/x", ""), "dir/x", 0},
+  };
+  for (const auto& c : cases) {
+    ReceiverScript s;
+    s.peer.Write(BinHeader(ZFILE, 0, true) + Subpacket(c.info, 'k', true));
+    s.Expect(BinHeader(ZRPOS, 0, true), "ZRPOS");
+    EXPECT_EQ(s.comm().Status.RecvName.get(), c.name);
+    EXPECT_EQ(s.comm().Status.FileSize.load(), c.size) << c.name;
+    s.comm().RequestCancel();
+    ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+    EXPECT_EQ(s.comm().TranResult.load(), 0);
+  }
+}
+
+TEST(ZmodemReceive, SenderWithoutFileEndsOnItsSecondZfin) {
+  ReceiverScript s;
+  s.peer.Write(HexHeader(ZFIN, 0));
+  s.Expect(kZrinit, "ZRINIT once more");
+  s.peer.Write(HexHeader(ZFIN, 0));
+  s.Expect(HexHeader(ZFIN, 0), "ZFIN");
+  s.peer.Write("OO");
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_EQ(s.comm().TranResult.load(), 1);
+  EXPECT_TRUE(FileExists(s.path));
+  EXPECT_EQ(ReadFile(s.path), "");
+}
+
+TEST(ZmodemReceive, CommandIsAnsweredAsDoneAndNeverRun) {
+  ReceiverScript s;
+  const std::string marker = s.dir.File("ran");
+  s.peer.Write(BinHeader(ZCOMMAND, 0x01000000, true) +
+               Subpacket("touch " + marker + std::string(1, '\0'), 'k', true));
+  s.Expect(HexHeader(ZCOMPL, 0), "ZCOMPL");
+  s.peer.Write(HexHeader(ZFIN, 0));
+  s.Expect(kZrinit, "ZRINIT");
+  s.peer.Write(HexHeader(ZFIN, 0));
+  s.Expect(HexHeader(ZFIN, 0), "ZFIN");
+  s.peer.Write("OO");
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_FALSE(FileExists(marker));
+}
+
+TEST(ZmodemReceive, DamagedFileInformationIsRefusedAndTakenWhenOfferedAgain) {
+  ReceiverScript s;
+  std::string offer = BinHeader(ZFILE, 0, true) + Subpacket(FileInfo("a", "5"), 'k', true);
+  offer[40] ^= 0x01;
+  s.peer.Write(offer);
+  s.Expect(HexHeader(ZNAK, 0), "ZNAK");
+  s.Offer("a", 5);
+  s.Expect(BinHeader(ZRPOS, 0, true), "ZRPOS");
+  s.Stream("hello", 0);
+  s.Finish(5);
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_EQ(s.comm().TranResult.load(), 1);
+  EXPECT_EQ(ReadFile(s.path), "hello");
+}
+
+// A sender that gives up after the refusal has not delivered its file.
+TEST(ZmodemReceive, SenderEndingAfterARefusedFileFails) {
+  ReceiverScript s;
+  std::string offer = BinHeader(ZFILE, 0, true) + Subpacket(FileInfo("a", "5"), 'k', true);
+  offer[40] ^= 0x01;
+  s.peer.Write(offer);
+  s.Expect(HexHeader(ZNAK, 0), "ZNAK");
+  s.peer.Write(HexHeader(ZFIN, 0));
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_EQ(s.comm().TranResult.load(), 0);
+}
+
+TEST(ZmodemReceive, SenderCancelInsideDataFailsAndKeepsThePartialFile) {
+  ReceiverScript s;
+  const std::string data = Payload(1024, 7);
+  s.Offer("a", 5000);
+  s.Expect(BinHeader(ZRPOS, 0, true), "ZRPOS");
+  s.peer.Write(BinHeader(ZDATA, 0, true) + Subpacket(data, 'i', true) + std::string(8, '\x18') +
+               std::string(8, '\x08'));
+  s.Expect(std::string(8, '\x18') + std::string(8, '\x08'), "our abort sequence");
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_EQ(s.comm().TranResult.load(), 0);
+  EXPECT_TRUE(ReadFile(s.path) == data);
+}
+
+TEST(ZmodemReceive, UsersCancelEndsWithinSecondsAndKeepsThePartialFile) {
+  ReceiverScript s;
+  const std::string data = Payload(2048, 8);
+  s.Offer("a", 5000);
+  s.Expect(BinHeader(ZRPOS, 0, true), "ZRPOS");
+  s.peer.Write(BinHeader(ZDATA, 0, true) + Subpacket(data.substr(0, 1024), 'i', true) +
+               Subpacket(data.substr(1024), 'i', true));
+  ASSERT_TRUE(WaitFor([&] { return s.comm().Status.TranSize.load() == 2048; }, 5s));
+  const auto cancelled = Clock::now();
+  s.comm().RequestCancel();
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_LT(Clock::now() - cancelled, 3s);
+  EXPECT_EQ(s.comm().TranResult.load(), 0);
+  EXPECT_TRUE(ReadFile(s.path) == data);
+  EXPECT_EQ(Shown(s.peer.Read(16, 1s)), Shown(std::string(8, '\x18') + std::string(8, '\x08')));
+}
+
+TEST(ZmodemReceive, FinishGivesUpAfterFourPassesOfNoise) {
+  ReceiverScript s;
+  s.Offer("a", 5);
+  s.Expect(BinHeader(ZRPOS, 0, true), "ZRPOS");
+  s.Stream("hello", 0);
+  s.Expect(kZrinit, "ZRINIT after the file");
+  s.peer.Write(HexHeader(ZFIN, 0));
+  for (int pass = 0; pass < 4; ++pass) {
+    s.Expect(HexHeader(ZFIN, 5), "ZFIN pass " + std::to_string(pass));
+    s.peer.Write("x");
+  }
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  EXPECT_TRUE(s.NothingMore());
+  EXPECT_EQ(s.comm().TranResult.load(), 1) << "the file was complete";
+}
+
+// A sender that asks for escaped control bytes gets headers without a bare
+// control byte.
+TEST(ZmodemReceive, SenderInitAskingForEscapesIsHonoured) {
+  ReceiverScript s;
+  s.peer.Write(BinHeader(ZSINIT, 0x40000000, true) + Subpacket(std::string(1, '\0'), 'k', true));
+  s.Expect(HexHeader(ZACK, 0), "ZACK to ZSINIT");
+  s.Offer("a", 5);
+  const std::string zrpos = s.peer.Read(64, 300ms);
+  ASSERT_GE(zrpos.size(), 13u) << Shown(zrpos);
+  EXPECT_EQ(zrpos.substr(0, 3),
+            "*\x18"
+            "C");
+  for (size_t i = 3; i < zrpos.size(); ++i) {
+    if (zrpos[i] == '\x18' || zrpos[i - 1] == '\x18') continue;  // a lead-in and its byte
+    EXPECT_NE(zrpos[i] & 0x60, 0) << Shown(zrpos) << " at " << i;
+  }
+  s.comm().RequestCancel();
+  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+}
+
+}  // namespace

@@ -1,0 +1,397 @@
+// The ZMODEM sender: one file, announced with ZFILE and streamed as 1024-byte
+// subpackets that the receiver does not acknowledge; its ZRPOS moves the file
+// back after damage, or forward at the start when it resumes a partial file.
+//
+// Runs on the transfer worker only. The receive ring is read with the frame
+// layer's read-ahead off, so the engine's own ring calls see every byte the
+// frame layer has not decoded.
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <string>
+#include <thread>
+
+#include "KelComm.h"
+#include "Names.h"
+#include "Protocols.h"
+#include "Zmodem.h"
+
+namespace {
+
+// What a reply read returns when no header settled it.
+constexpr int kNoReply = 0;
+// ZSendFileData's result for a file the receiver has taken.
+constexpr int kFileTaken = 0;
+
+constexpr int kInvitations = 4;
+constexpr int kHeadersPerInvitation = 8;
+constexpr int kSyncTries = 8;
+constexpr int kRposLimit = 10;
+// A ZRINIT after ZFILE followed by this much quiet means the receiver lost
+// the ZFILE: it is sent again, at most kFileInfoRepeats times.
+constexpr int kLostFileInfoQuietMs = 1000;
+constexpr int kFileInfoRepeats = 4;
+constexpr auto kLineReturnLimit = std::chrono::seconds(10);
+
+// The working values of one transfer, shared by the routines below.
+struct TZSendState {
+  explicit TZSendState(TKelEngine& engine) : E(engine), Z(engine) {}
+  TKelEngine& E;
+  TZFrame Z;
+  int32_t SendPos = 0;       // file offset of the next byte to send
+  int32_t FileSize = 0;      // as opened: no ZRPOS may point past it
+  int32_t FurthestRpos = 0;  // the furthest position a ZRPOS asked for
+  bool Error = false;
+  bool Skipped = false;     // the receiver skipped the file
+  bool Refused = false;     // the receiver answered ZFILE with ZNAK
+  bool LastWasEnd = false;  // the last subpacket ended with ZCRCE
+};
+
+void SendHex(TZSendState& S, uint8_t type, int32_t value = 0) {
+  ZSendHexHeader(S.Z, ZStoreHeader(type, value));
+}
+
+void SendBin(TZSendState& S, uint8_t type, int32_t value = 0) {
+  ZSendBinHeader(S.Z, ZStoreHeader(type, value));
+}
+
+// Moves the file to a position the receiver asked for. A position outside
+// the file counts as a failed seek: data from there would be nothing the
+// file holds.
+bool SeekTo(TZSendState& S, int32_t position) {
+  bool ok = position >= 0 && position <= S.FileSize;
+  if (ok) S.E.SeekFile(position, ok);
+  if (ok) S.SendPos = position;
+  return ok;
+}
+
+// ---- Invitation -------------------------------------------------------------
+
+int ZWaitReceiverInit(TZSendState& S) {
+  int result = kNoReply;
+  bool bad = false;
+  for (int tries = kHeadersPerInvitation; tries > 0 && result == kNoReply; --tries) {
+    ZHeader header{};
+    int32_t value = 0;
+    ZGetHeader(S.Z, header, value, bad);
+    switch (header[0]) {
+      case ZRQINIT:
+        break;
+      case ZRINIT:
+        result = ZRINIT;
+        S.E.CheckMode = (header[ZF0] & CANFC32) ? kCheckCrc32 : kCheckCrc16;
+        // A receiver that asks for it drops control bytes that come plain.
+        S.Z.EscapeControls = (header[ZF0] & ESCCTL) != 0;
+        break;
+      case ZCHALLENGE:
+        SendHex(S, ZACK, S.SendPos);
+        break;
+      case HeaderTimeout:
+      case HeaderCancelled:
+        result = header[0];
+        break;
+      case ZCOMMAND:
+        SendHex(S, ZRQINIT);
+        break;
+      default:
+        SendHex(S, ZNAK);
+    }
+    if (bad || !S.E.LineReady()) break;
+  }
+  S.Error = result != ZRINIT || bad;
+  return result;
+}
+
+// "rz" CR starts the receiving program on a host that needs it; ZRQINIT
+// asks a running one for its ZRINIT.
+bool InviteReceiver(TZSendState& S) {
+  int result = kNoReply;
+  for (int tries = kInvitations; tries > 0; --tries) {
+    SendCommandText(S.Z, "rz\r");
+    SendHex(S, ZRQINIT);
+    result = ZWaitReceiverInit(S);
+    if (result == HeaderCancelled || !S.Error || !S.E.LineReady() || S.E.Cancelled()) break;
+  }
+  return result == ZRINIT && !S.Error;
+}
+
+// ---- File information -------------------------------------------------------
+
+void ZMakeFileInfo(TZSendState& S) {
+  TKelEngine& E = S.E;
+  E.ClearHeader();
+  const std::string path = E.Comm.Status.FilePath.get();
+  std::string text = E.Comm.Status.SendName.get();
+  text += '\0';
+  text += std::to_string(FileSizeOf(path));
+  text += ' ';
+  std::tm local{};
+  if (LocalModTime(path, local)) text += UnixDateText(local);
+  LowerSingleByteLetters(text);
+  if (text.size() > kZFileInfoSize) text.resize(kZFileInfoSize);
+  // A receiver reads the name up to its 0x00: a name that fills the whole
+  // block keeps its last byte as that end.
+  if (text.find('\0') == std::string::npos) text.back() = '\0';
+  std::copy(text.begin(), text.end(), E.Block.begin());
+}
+
+void SendFileInfo(TZSendState& S) {
+  SendBin(S, ZFILE, int32_t{ZCRESUM} << 24);
+  ZSendData(S.Z, S.E.Block.data(), kZFileInfoSize, ZCRCW);
+}
+
+// The complemented check value of the file's first N - 1 bytes, or of the
+// whole file when N is 0 (or out of range).
+int32_t ZFileCheck(TZSendState& S, int32_t N) {
+  TKelEngine& E = S.E;
+  E.CheckReset();
+  bool ok = false;
+  E.SeekFile(0, ok);
+  int64_t left = N > 0 ? int64_t{N} - 1 : int64_t{S.FileSize};
+  uint8_t buffer[kBlockSize];
+  while (left > 0) {
+    E.ReadRecords(buffer, kBlockSize / 128);
+    if (E.BlockCount == 0) break;
+    const int64_t take = std::min<int64_t>(E.BlockCount, left);
+    E.CheckBlock(buffer, static_cast<size_t>(take));
+    left -= take;
+  }
+  E.SeekFile(0, ok);
+  if (E.CheckMode == kCheckCrc16) return ~static_cast<int32_t>(static_cast<int16_t>(E.Crc16Value));
+  return static_cast<int32_t>(~E.Crc32Value);
+}
+
+// ---- Data -------------------------------------------------------------------
+
+// The byte NextByte would take; only while RxPending holds.
+uint8_t PeekByte(TKelEngine& E) {
+  int32_t tail = E.RxTail();
+  if (tail > kRxRingSize - 1) tail = 0;
+  return E.RxRingAt(tail);
+}
+
+// True when a reply begins in the ring. Bytes that cannot begin one (the XON
+// that follows a hex header, noise) are dropped: stopping the stream for
+// them would leave both sides waiting for a header that never comes.
+bool ReplyWaiting(TKelEngine& E) {
+  while (E.RxPending()) {
+    const uint8_t b = PeekByte(E);
+    if (b == ZPAD || b == ZDLE) return true;
+    E.NextByte();
+  }
+  return false;
+}
+
+// The receiver's reply during or after the data: ZRINIT, ZACK, ZSKIP, ZRPOS
+// (the file already moved) or HeaderCancelled; kNoReply with Error set
+// otherwise. A header that timed out or arrived damaged costs two tries: the
+// receiver repeats a reply it got no answer to.
+int ZGetSyncReply(TZSendState& S) {
+  if (S.Error) return kNoReply;
+  for (int tries = kSyncTries; tries > 0 && S.E.LineReady();) {
+    ZHeader header{};
+    int32_t value = 0;
+    bool bad = false;
+    ZGetHeader(S.Z, header, value, bad);
+    tries -= bad ? 2 : 1;
+    if (bad && !S.E.Cancelled()) continue;
+    switch (header[0]) {
+      case ZRPOS:
+        if (SeekTo(S, value)) return ZRPOS;
+        SendHex(S, ZFERR);
+        S.Error = true;
+        return kNoReply;
+      case ZRINIT:
+      case ZACK:
+      case ZSKIP:
+      case HeaderCancelled:
+        return header[0];
+      case ZABORT:
+      case ZFIN:
+      case HeaderTimeout:
+        S.Error = true;
+        return kNoReply;
+      default:
+        SendBin(S, ZNAK);
+        ++S.E.Comm.Status.ErrorCount;
+    }
+  }
+  S.Error = true;
+  return kNoReply;
+}
+
+// The reply that interrupted the stream or followed ZEOF. Returns ZRPOS or
+// ZACK to go on, ZRINIT when the receiver has the file, ZSKIP when it skipped
+// it; anything else sets Error. Ten ZRPOS in a row give up, unless one of
+// them reached further into the file than any before: on a noisy line every
+// reply may be a ZRPOS while the file still makes progress.
+int AwaitReply(TZSendState& S, int& rposLeft) {
+  const int reply = ZGetSyncReply(S);
+  if (reply == ZRPOS) {
+    if (S.SendPos > S.FurthestRpos) {
+      S.FurthestRpos = S.SendPos;
+      rposLeft = kRposLimit;
+    }
+    if (--rposLeft == 0) S.Error = true;
+    S.E.FlushRing();
+  } else if (reply != HeaderCancelled) {
+    rposLeft = kRposLimit;
+  }
+  if (reply != ZRPOS && reply != ZACK && reply != ZRINIT && reply != ZSKIP) S.Error = true;
+  return reply;
+}
+
+// Subpackets from the send position on until the file ends (ZCRCE) or a
+// reply interrupts the stream (the last one then ended with ZCRCG).
+void StreamSubpackets(TZSendState& S) {
+  TKelEngine& E = S.E;
+  uint8_t frameEnd = ZCRCG;
+  do {
+    E.ReadRecords(E.Block.data(), kBlockSize / 128);
+    const int count = E.BlockCount;
+    E.Comm.Status.TranSize += kBlockSize;
+    S.SendPos += count;
+    frameEnd = count < kBlockSize || E.AtEnd() ? ZCRCE : ZCRCG;
+    ZSendData(S.Z, E.Block.data(), static_cast<uint16_t>(count), frameEnd);
+  } while (frameEnd == ZCRCG && !ReplyWaiting(E) && E.LineReady() && !E.Cancelled());
+  S.LastWasEnd = frameEnd == ZCRCE;
+}
+
+// Streams the file from the send position; the receiver's ZRPOS moves it.
+// kFileTaken once the receiver's ZRINIT follows ZEOF, ZSKIP when it skipped
+// the file; Error set on failure, the user's cancel and the loss of the line.
+int ZSendFileData(TZSendState& S) {
+  TKelEngine& E = S.E;
+  E.FlushRing();
+  int rposLeft = kRposLimit;
+  S.FurthestRpos = S.SendPos;
+  S.LastWasEnd = false;
+  while (!S.Error) {
+    if (S.LastWasEnd || ReplyWaiting(E)) {
+      const int reply = AwaitReply(S, rposLeft);
+      if (reply == ZRINIT) return kFileTaken;
+      if (reply == ZSKIP) return ZSKIP;
+      if (S.Error) break;
+    }
+    SendBin(S, ZDATA, S.SendPos);
+    StreamSubpackets(S);
+    if (S.LastWasEnd) SendBin(S, ZEOF, S.SendPos);
+    if (!E.LineReady() || E.Cancelled()) S.Error = true;
+  }
+  return kNoReply;
+}
+
+// ---- Answers to ZFILE -------------------------------------------------------
+
+// After a ZRINIT: true when the ZFILE was sent again because the receiver
+// went quiet (it lost it); false when more is on its way (a repeated ZRINIT).
+bool RepeatFileInfoIfLost(TZSendState& S, int& repeatsLeft) {
+  if (S.E.WaitArrival(kLostFileInfoQuietMs) || repeatsLeft == 0) return false;
+  --repeatsLeft;
+  SendFileInfo(S);
+  return true;
+}
+
+void ZAfterFileInfo(TZSendState& S) {
+  TKelEngine& E = S.E;
+  int repeatsLeft = kFileInfoRepeats;
+  bool goOn = !S.Error;
+  while (goOn) {
+    ZHeader header{};
+    int32_t value = 0;
+    ZGetHeader(S.Z, header, value, S.Error);
+    switch (header[0]) {
+      case ZSKIP:
+        S.Skipped = true;
+        return;
+      case ZABORT:
+      case ZFIN:
+      case HeaderTimeout:
+      case HeaderCancelled:
+        S.Error = true;
+        break;
+      case ZRPOS:
+        if (SeekTo(S, value)) {
+          S.Skipped = ZSendFileData(S) == ZSKIP;
+          return;
+        }
+        S.Error = true;
+        SendHex(S, ZFERR);
+        break;
+      case ZCRC:
+        SendHex(S, ZCRC, ZFileCheck(S, value));
+        break;
+      case ZRINIT:
+        RepeatFileInfoIfLost(S, repeatsLeft);
+        break;
+      case ZNAK:
+        S.Refused = true;
+        break;
+    }
+    goOn =
+        (header[0] == ZRINIT || header[0] == ZCRC) && !S.Error && E.LineReady() && !E.Cancelled();
+  }
+}
+
+// ---- The end ----------------------------------------------------------------
+
+bool ZSendFinish(TZSendState& S) {
+  S.E.CheckMode = kCheckCrc16;
+  SendBin(S, ZFIN);
+  ZHeader header{};
+  int32_t value = 0;
+  bool bad = false;
+  ZGetHeader(S.Z, header, value, bad);
+  return header[0] == ZFIN && !bad;
+}
+
+// A cancelled transfer on a dead line gives the line a while to come back;
+// the line gives no notice of its own, so it is looked at every 10 ms.
+void WaitForLineAfterCancel(TKelEngine& E) {
+  const auto deadline = std::chrono::steady_clock::now() + kLineReturnLimit;
+  while (!E.LineReady() && E.Cancelled() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// Invitation, ZFILE and the data; false when the transfer failed.
+bool SendOneFile(TZSendState& S) {
+  if (!InviteReceiver(S)) return false;
+  S.Error = false;
+  ZMakeFileInfo(S);
+  SendFileInfo(S);
+  ZAfterFileInfo(S);
+  if (S.Error) ZCancel(S.Z);
+  return !S.Error && !S.Refused;
+}
+
+}  // namespace
+
+void ZSendFile(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
+  TZSendState S(E);
+  E.FlushRing();
+  E.CheckMode = kCheckCrc16;
+  const std::string path = E.Comm.Status.FilePath.get();
+  bool good = false;
+  if (!E.OpenForRead(path)) {
+    ZCancel(S.Z);
+    E.FlushRing();
+    E.Delay(1000);
+  } else {
+    S.FileSize = FileSizeOf(path);
+    good = SendOneFile(S);
+    E.CloseFile();
+  }
+  WaitForLineAfterCancel(E);
+  // A receiver that refused the file still gets the end exchange.
+  bool finished = false;
+  if (good || S.Refused) {
+    finished = ZSendFinish(S);
+    SendCommandText(S.Z, "OO");
+  }
+  TranResult = good && finished ? 1 : 0;
+  // After "OO" the receiver has nothing more to say, and what the host
+  // prints next (its prompt) belongs on the screen, not in the ring. Only a
+  // transfer that ended without that exchange waits for the line to settle.
+  if (!finished) E.Delay(1000);
+}
