@@ -94,9 +94,7 @@ void TKelTerm::BuildPanes(QWidget* client) {
   BuildToolbar();
   BuildPhoneBookPane();
   BuildModemPane();
-  BuildBackScrollPane();
-  Separater1 = new QWidget(client);
-  Separater1->setFixedHeight(6);
+  BuildBackScrollPane();  // with Separater1
   BuildScreenAndStatus(client);
   BuildOneLinePane();
   DummyPanel = new QWidget(client);
@@ -105,7 +103,8 @@ void TKelTerm::BuildPanes(QWidget* client) {
 
   for (QWidget* pane :
        {static_cast<QWidget*>(Panel1), static_cast<QWidget*>(NetSettingPanel),
-        static_cast<QWidget*>(ModemSettingPanel), static_cast<QWidget*>(BackText), Separater1})
+        static_cast<QWidget*>(ModemSettingPanel), static_cast<QWidget*>(BackText),
+        static_cast<QWidget*>(Separater1)})
     column->addWidget(pane);
   column->addWidget(TextDrawBox, 1);
   column->addWidget(StatusBar1);

@@ -19,12 +19,14 @@
 #include <vector>
 
 #include "KelComm.h"
+#include "Separate.h"
 #include "SessionLog.h"
 #include "SettingList.h"
 #include "TextBuffer.h"
 
 class QAction;
 class QComboBox;
+class QFileDialog;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -94,12 +96,16 @@ class TKelTerm : public QMainWindow {
   QLineEdit* DialCommand;
   QLabel* Label6;
   QLineEdit* ModemClearCommand;
+  // The device behind the chosen port (settings lines 4 to 7); empty means
+  // the port's usual device.
+  QLabel* Label11;
+  QComboBox* PortDevice;
 
   // Back-scroll pane and its splitter.
   QFrame* BackText;
   TPaintBox* PaintBox2;
   QScrollBar* BackTextScrollBar;
-  QWidget* Separater1;
+  TSeparater* Separater1;
 
   // Terminal screen, status bar, one-line box.
   QFrame* TextDrawBox;
@@ -244,6 +250,19 @@ class TKelTerm : public QMainWindow {
   void BackTextResize();
   void K3Click();
   void K4Click();
+  void Separater1EndDrag(QObject* Sender, int32_t Pos, int32_t Cg);
+  void BackTextDraw();
+  void BackTextScrollBarChange();
+  void PaintBox2Click();
+  void BackTextScrollBarEnter();
+  void PaintBox2MouseDown(Qt::MouseButton Button, int X, int Y);
+  void PaintBox2MouseMove(int X, int Y);
+  void PaintBox2MouseUp(Qt::MouseButton Button, int X, int Y);
+  // The selected bytes; empty when nothing is selected.
+  void GetSelBackText(std::string& Text);
+  // A key at the terminal screen; true when the pane used it.
+  bool TextDrawBoxWmKeyDown(int Key);
+  static constexpr int kBackRowHeight = 19;  // pixels per back-scroll row
 
   // Phone book, modem settings and dialing.
   void NetSettingClick();
@@ -266,6 +285,8 @@ class TKelTerm : public QMainWindow {
   void BaudRateChange();
   void DialCommandChange();
   void ModemClearCommandChange();
+  void PortDeviceChange();
+  void PortDeviceDropDown();
   void K2Click();
 
   // Transfer control.
@@ -274,7 +295,12 @@ class TKelTerm : public QMainWindow {
   void SpeedButton7Click();
   void SpeedButton10Click();
   void ProtocolChange();
+  // Shows the progress dialog without making it modal and brings its values
+  // up to date while a transfer runs; the tick calls it on each pass.
   void CommStatusShow();
+  // The file choices of a transfer, made at their first use.
+  QFileDialog* OpenDialog1 = nullptr;
+  QFileDialog* SaveDialog1 = nullptr;
 
  signals:
   // Every text the status bar shows, in order.
@@ -308,6 +334,12 @@ class TKelTerm : public QMainWindow {
   void WaitTicks(uint32_t ms);
   void FocusScreen();
 
+  // Phone book and modem pane.
+  int PickedEntry() const;  // the list's current entry, or -1
+  void ClosePhoneBook();
+  void ShowPortDevice();
+  void SetSettingLine(size_t index, const QString& text);
+
   // Receive path and terminal screen.
   void PaintScreen(QPainter& canvas);
   bool CaretInvolved() const;
@@ -317,11 +349,26 @@ class TKelTerm : public QMainWindow {
   bool caretShown_ = false;
   bool drawing_ = false;  // TextDraw is painting its snapshot
 
+  // Back-scroll pane.
+  void ConnectBackScroll();
+  void PaintBackText(QPainter& canvas);
+  void BackTextPlace(size_t Count);
+  int BackTextRows() const;
+
   QLabel* statusText_ = nullptr;
+  QObject* backScrollEvents_ = nullptr;  // the back-scroll pane's event filter
   bool destroyed_ = false;            // FormDestroy has run
   bool closingSession_ = false;       // CommClose is under way
   bool settingsReadable_ = true;      // false: never overwrite the file
   std::atomic<uint32_t> session_{0};  // counts port opens; stale events are dropped
+
+  // The child widgets outlive this class's part of the window: a pane's box
+  // that loses the focus while they are deleted would still run its handler.
+  // Being the last member, this quiets the boxes first.
+  struct TPanesQuiet {
+    TKelTerm* form;
+    ~TPanesQuiet();
+  } panesQuiet_{this};
 };
 
 // Shift-JIS bytes of the settings and the line, and the Unicode of widgets.

@@ -1,5 +1,6 @@
 // The window's panes: toolbar, phone book, modem settings, back-scroll and
 // the one-line box, with their sizes and captions.
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -11,6 +12,7 @@
 #include <QSpinBox>
 #include <QToolButton>
 
+#include "DeviceCombo.h"
 #include "KTerm.h"
 #include "PaintBox.h"
 #include "ToolGlyphs.h"
@@ -162,25 +164,34 @@ void TKelTerm::BuildPhoneBookPane() {
 void TKelTerm::BuildModemPane() {
   ModemSettingPanel = NewPane(centralWidget(), kModemHeight);
   ModemSettingPanel->setFont(PaneFont());
-  Label1 = NewLabel(ModemSettingPanel, "ﾎﾟｰﾄ :", 8, 6);
+  // Packed tighter than the other panes to leave room for the device, whose
+  // list drops down wider than its box.
+  Label1 = NewLabel(ModemSettingPanel, "ﾎﾟｰﾄ :", 4, 6);
   Port = new QSpinBox(ModemSettingPanel);
   Port->setRange(1, 4);
   Port->setValue(1);
-  Port->setGeometry(48, 2, 41, 22);
-  Label4 = NewLabel(ModemSettingPanel, "通信速度 :", 100, 6);
+  Port->setGeometry(45, 2, 40, 22);
+  Label4 = NewLabel(ModemSettingPanel, "通信速度 :", 89, 6);
   BaudRate = new QComboBox(ModemSettingPanel);
   BaudRate->setEditable(true);
   BaudRate->setInsertPolicy(QComboBox::NoInsert);
   BaudRate->addItems({QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("9600"),
                       QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("57600")});
   BaudRate->setEditText(QStringLiteral("38400"));
-  BaudRate->setGeometry(172, 2, 73, 22);
-  Label5 = NewLabel(ModemSettingPanel, "ﾀﾞｲﾔﾙｺﾏﾝﾄﾞ :", 256, 6);
+  BaudRate->setGeometry(156, 2, 70, 22);
+  Label5 = NewLabel(ModemSettingPanel, "ﾀﾞｲﾔﾙｺﾏﾝﾄﾞ :", 230, 6);
   DialCommand = new QLineEdit(QStringLiteral("ATD"), ModemSettingPanel);
-  DialCommand->setGeometry(340, 2, 81, 22);
-  Label6 = NewLabel(ModemSettingPanel, "初期化ｺﾏﾝﾄﾞ :", 432, 6);
+  DialCommand->setGeometry(310, 2, 44, 22);
+  Label6 = NewLabel(ModemSettingPanel, "初期化ｺﾏﾝﾄﾞ :", 358, 6);
   ModemClearCommand = new QLineEdit(ModemSettingPanel);
-  ModemClearCommand->setGeometry(520, 2, 125, 22);
+  ModemClearCommand->setGeometry(445, 2, 52, 22);
+  Label11 = NewLabel(ModemSettingPanel, "デバイス :", 501, 6);
+  auto* devices = new TDeviceCombo(ModemSettingPanel);
+  devices->setGeometry(568, 2, 83, 22);
+  devices->view()->setMinimumWidth(360);
+  devices->OnDropDown = [this] { PortDeviceDropDown(); };
+  connect(devices, &QComboBox::editTextChanged, this, [this] { PortDeviceChange(); });
+  PortDevice = devices;
 }
 
 void TKelTerm::BuildBackScrollPane() {
@@ -191,16 +202,28 @@ void TKelTerm::BuildBackScrollPane() {
   white.setColor(QPalette::Window, Qt::white);
   BackText->setPalette(white);
   BackText->setFocusPolicy(Qt::TabFocus);
+  // BackTextResize places the text area and the scroll bar.
   PaintBox2 = new TPaintBox(BackText);
   BackTextScrollBar = new QScrollBar(Qt::Vertical, BackText);
-  BackTextScrollBar->setFixedWidth(17);
+  BackTextScrollBar->resize(17, kBackTextHeight);
   BackTextScrollBar->setFocusPolicy(Qt::NoFocus);
   BackTextScrollBar->setRange(0, 0);
-  auto* row = new QHBoxLayout(BackText);
-  row->setContentsMargins(1, 1, 1, 1);
-  row->setSpacing(0);
-  row->addWidget(PaintBox2, 1);
-  row->addWidget(BackTextScrollBar);
+
+  // Stored as a form would store it: the 6 px height, read before the kind,
+  // survives the kind's 5 px through the after-loading step.
+  Separater1 = new TSeparater(centralWidget());
+  Separater1->setFixedHeight(6);
+  Separater1->SetKind(Tkind::Vertical);
+  Separater1->SetColor(QColor(0, 0, 128));
+  Separater1->TopMgn = 1;
+  Separater1->EndMgn = 6;
+  Separater1->setFrameShape(QFrame::NoFrame);
+  Separater1->LineWidth = 3;
+  Separater1->Loaded();
+  Separater1->OnEndDrag = [this](QObject* Sender, int32_t Pos, int32_t Cg) {
+    Separater1EndDrag(Sender, Pos, Cg);
+  };
+  ConnectBackScroll();
 }
 
 void TKelTerm::BuildOneLinePane() {
