@@ -85,8 +85,8 @@ int DeviceSpeed(const Setup& setup) { return setup.speed > 0 ? setup.speed : 115
 
 Clock::time_point DeadlineFor(const Setup& setup) {
   const int bytesPerSecond = setup.speed > 0 ? setup.speed / 10 : 1 << 20;
-  return Clock::now() + std::chrono::seconds(60 + 3 * setup.size / bytesPerSecond +
-                                             setup.latencyMs / 10);
+  return Clock::now() +
+         std::chrono::seconds(60 + 3 * setup.size / bytesPerSecond + setup.latencyMs / 10);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -137,8 +137,10 @@ std::unique_ptr<PeerProcess> StartLrzsz(const std::string& device, const std::st
   const std::string base = setup.dir + "/" + tag;
   // The exit code goes to a file: socat's own can be 1 when our last byte
   // arrives after lrzsz has finished, which is no fault of either side.
-  const std::string shell =
-      command + " 2>" + base + ".log; echo $? >" + base + ".status; times >" + base + ".cpu";
+  // Kept work folders get lrzsz's full log as well.
+  const std::string verbose = std::getenv("KELTERM_BENCH_KEEP") ? " -vvv" : "";
+  const std::string shell = command + verbose + " 2>" + base + ".log; echo $? >" + base +
+                            ".status; times >" + base + ".cpu";
   return std::make_unique<PeerProcess>(SocatOnDevice(device, shell), setup.dir,
                                        setup.dir + "/" + tag + ".socat");
 }
@@ -322,6 +324,9 @@ int main(int argc, char** argv) {
       // lrzsz has no such part (rb cannot ask for YMODEM-G; M-LINK has no
       // public peer); our own pair runs where lrzsz has no row of its own.
       if ((lrzszReceives && !p.lrzszReceive) || (lrzszSends && !p.lrzszSend)) continue;
+      // KELTERM_BENCH_DIRECTION (0 to 3, in the order of the rows) runs one row.
+      const char* one = std::getenv("KELTERM_BENCH_DIRECTION");
+      if (one && std::atoi(one) != static_cast<int>(d)) continue;
       if (d == Direction::OursToOurs && p.lrzszReceive && p.lrzszSend && p.ours != pr_ZMODEM)
         continue;
       setup.dir = MakeWorkDir(data);
@@ -329,8 +334,12 @@ int main(int argc, char** argv) {
                         : d == Direction::OursToOurs ? RunOursPair(p, setup)
                                                      : RunWithOurs(p, oursSends, setup);
       PrintRow(p, d, o, setup);
+      // KELTERM_BENCH_KEEP keeps the work folder, with lrzsz's logs, to look into.
       std::error_code ignored;
-      std::filesystem::remove_all(setup.dir, ignored);
+      if (std::getenv("KELTERM_BENCH_KEEP"))
+        std::fprintf(stderr, "kept %s\n", setup.dir.c_str());
+      else
+        std::filesystem::remove_all(setup.dir, ignored);
     }
   }
   return 0;

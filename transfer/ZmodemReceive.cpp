@@ -257,12 +257,22 @@ DataStep OnDataHeader(TZRecv& R, int& badCount) {
   }
 }
 
+// ZRPOS goes out with a second ZPAD in front of its binary header. A sender
+// whose ZFILE crossed our answer to its ZRQINIT (a second ZRINIT) reads
+// that ZRINIT as a lost ZFILE and discards input up to the next ZPAD; with
+// the single ZPAD of a binary header it would discard the ZRPOS's too, and
+// both sides would sit out a 10 s time-out.
+void SendRpos(TZRecv& R) {
+  R.E.SendByte(ZPAD);
+  SendBin(R, ZRPOS, R.RecvPos);
+}
+
 // From ZRPOS to ZEOF. True when the file is complete.
 bool ZRecvFileData(TZRecv& R) {
   int badCount = kBadHeaders;
   R.RecvPos = 0;
   while (Going(R)) {
-    SendBin(R, ZRPOS, R.RecvPos);
+    SendRpos(R);
     DataStep step = DataStep::Next;
     while (step == DataStep::Next && Going(R)) step = OnDataHeader(R, badCount);
     if (step == DataStep::Done) return true;
