@@ -1,13 +1,30 @@
 #include "KCommSDg.h"
 
+#include <QCloseEvent>
 #include <QFont>
 #include <QLabel>
 #include <QPushButton>
+
+#include "KelComm.h"
+#include "TransferView.h"
+
+namespace {
+
+void SetCaption(QLabel* label, const QString& text) {
+  if (label->text() == text) return;
+  label->setText(text);
+  label->adjustSize();
+}
+
+}  // namespace
 
 TCommStatus::TCommStatus(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowStaysOnTopHint) {
   setWindowTitle(QStringLiteral("ファイル転送"));
+  setAttribute(Qt::WA_ShowWithoutActivating);
+  // Left visible when the main window closes, it must not keep the program.
+  setAttribute(Qt::WA_QuitOnClose, false);
   QFont font(QStringLiteral("IPAPGothic"));
   font.setPixelSize(12);
   setFont(font);
@@ -29,6 +46,8 @@ TCommStatus::TCommStatus(QWidget* parent)
 
   CANCEL = new QPushButton(QStringLiteral("中止"), this);
   CANCEL->setGeometry(48, 120, 105, 25);
+  // Return in the dialog must not stop a transfer by accident.
+  CANCEL->setAutoDefault(false);
   connect(CANCEL, &QPushButton::clicked, this, [this] { CANCELClick(); });
 }
 
@@ -39,4 +58,17 @@ QLabel* TCommStatus::AddLabel(const char* text, int left, int top) {
   return label;
 }
 
-void TCommStatus::CANCELClick() {}
+void TCommStatus::CANCELClick() {
+  if (transfer_) transfer_->RequestCancel();
+}
+
+void TCommStatus::ShowTexts(const TTransferTexts& texts) {
+  SetCaption(File_Name, texts.File_Name);
+  SetCaption(File_Size, texts.File_Size);
+  SetCaption(TranSpeed, texts.TranSpeed);
+  SetCaption(TranTime, texts.TranTime);
+  SetCaption(TranTimeLeft, texts.TranTimeLeft);
+  SetCaption(Protocol, texts.Protocol);
+}
+
+void TCommStatus::closeEvent(QCloseEvent* event) { event->ignore(); }

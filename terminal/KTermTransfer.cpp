@@ -1,20 +1,84 @@
-// Starting transfers and the progress dialog.
+// Starting transfers from the window, and the progress dialog that follows
+// them. The window only asks the transfer component to start and reads what
+// it reports; whether a transfer succeeded is not shown, as the dialog simply
+// goes away when the component is idle again.
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
 
+#include "KCommSDg.h"
 #include "KTerm.h"
+#include "KelApplication.h"
+#include "Names.h"
+#include "TransferView.h"
 
-void TKelTerm::UpLoadClick() {}
+namespace {
 
-void TKelTerm::DOWNLOADClick() {}
+// Names may be typed as well as picked, and there is no filter. The open
+// dialog takes any name too: a missing file is the component's to refuse.
+QFileDialog* NewFileDialog(QWidget* parent, const char* title, QFileDialog::AcceptMode mode) {
+  auto* dialog = new QFileDialog(parent, QString::fromUtf8(title));
+  dialog->setAcceptMode(mode);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  return dialog;
+}
+
+// The chosen path in the file system's encoding; empty when the user
+// cancelled.
+std::string ChoosePath(QFileDialog* dialog) {
+  if (dialog->exec() != QDialog::Accepted) return {};
+  const QStringList files = dialog->selectedFiles();
+  if (files.isEmpty()) return {};
+  return QFile::encodeName(files.first()).toStdString();
+}
+
+}  // namespace
+
+void TKelTerm::UpLoadClick() {
+  if (!OpenDialog1)
+    OpenDialog1 = NewFileDialog(this, "アップロードするファイルの指定", QFileDialog::AcceptOpen);
+  const std::string path = ChoosePath(OpenDialog1);
+  if (!path.empty()) {
+    try {
+      KELCOMM1->StartUpload(path, AnnouncedName(SplitLocalPath(path).FileName));
+      CommStatusShow();
+    } catch (const std::exception& e) {
+      // The file is there but cannot be read: say so, and nothing starts.
+      ShowErrorBox(e.what());
+    }
+  }
+  FocusScreen();
+}
+
+void TKelTerm::DOWNLOADClick() {
+  if (!SaveDialog1)
+    SaveDialog1 = NewFileDialog(this, "ダウンロードするファイルの指定", QFileDialog::AcceptSave);
+  const std::string path = ChoosePath(SaveDialog1);
+  if (!path.empty()) {
+    KELCOMM1->StartDownload(path);
+    CommStatusShow();
+  }
+  FocusScreen();
+}
 
 void TKelTerm::SpeedButton7Click() { UpLoadClick(); }
 
 void TKelTerm::SpeedButton10Click() { DOWNLOADClick(); }
 
-// The combo's item index is the protocol's value.
+// The combo's item index is the protocol's value. A change during a
+// transfer only applies to the next one (and to the dialog's caption).
 void TKelTerm::ProtocolChange() {
   const int index = Protocol->currentIndex();
   if (index >= 0 && index < kProtocolCount) KELCOMM1->Protocol = static_cast<protType>(index);
 }
 
-void TKelTerm::CommStatusShow() {}
+void TKelTerm::CommStatusShow() {
+  if (!CommStatus) return;
+  CommStatus->SetTransfer(KELCOMM1.get());
+  if (!CommStatus->isVisible()) {
+    CommStatus->show();
+    CommStatus->raise();
+  }
+  const TTransferSnapshot status = TransferSnapshotOf(*KELCOMM1);
+  if (status.TranMode != 0) CommStatus->ShowTexts(TransferTexts(status, GetTickCount()));
+}

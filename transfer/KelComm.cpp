@@ -29,7 +29,10 @@ uint32_t GetTickCount() {
 // transfer starts and at destruction.
 class TKCommTran {
  public:
-  explicit TKCommTran(TKELCOMM& owner) : owner_(owner), thread_([this] { Execute(); }) {}
+  // The protocol is taken when the transfer is requested: a change the
+  // window makes afterwards applies to the next transfer only.
+  TKCommTran(TKELCOMM& owner, protType protocol)
+      : owner_(owner), protocol_(protocol), thread_([this] { Execute(); }) {}
   ~TKCommTran() {
     if (thread_.joinable()) thread_.join();
   }
@@ -41,6 +44,7 @@ class TKCommTran {
   void Dispatch(TKelEngine& E);
 
   TKELCOMM& owner_;
+  const protType protocol_;
   std::thread thread_;
 };
 
@@ -60,7 +64,7 @@ void TKCommTran::Execute() {
 }
 
 void TKCommTran::Dispatch(TKelEngine& E) {
-  const protType protocol = owner_.Protocol.load();
+  const protType protocol = protocol_;
   if (protocol <= pr_XMODEM_CRC_1024) E.XVariant = static_cast<uint8_t>(protocol);
   if (protocol == pr_YMODEM_G) E.GMode = 1;
   const bool upload = owner_.TranMode.load() == 1;
@@ -108,7 +112,7 @@ void TKELCOMM::Launch(uint8_t mode) {
       SwapCommReceive([&E](TComm* sender, uint16_t size) { E.TranReceive(sender, size); });
   TranResult = 1;
   TranMode = mode;
-  worker_ = std::make_unique<TKCommTran>(*this);
+  worker_ = std::make_unique<TKCommTran>(*this, Protocol.load());
 }
 
 void TKELCOMM::StartUpload(const std::string& Path, const std::string& Name) {
