@@ -31,15 +31,6 @@ constexpr int kScrollBarWidth = 17;
 const QColor kSelectedText(255, 255, 0);
 const QColor kSelectedBack(0, 0, 255);
 
-QFont BackFont() {
-  QFont font;
-  font.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP"),
-                    QStringLiteral("monospace")});
-  font.setStyleHint(QFont::TypeWriter);
-  font.setPixelSize(16);
-  return font;
-}
-
 // Sees the pane's resizes and the clicks on its scroll bar.
 class TBackScrollEvents : public QObject {
  public:
@@ -94,7 +85,7 @@ void TKelTerm::ConnectBackScroll() {
   BackTextScrollBar->installEventFilter(events);
   connect(BackTextScrollBar, &QScrollBar::valueChanged, this,
           [this] { BackTextScrollBarChange(); });
-  PaintBox2->setFont(BackFont());
+  PaintBox2->setFont(TerminalFont());
   PaintBox2->OnPaint = [this](QPainter& canvas) { PaintBackText(canvas); };
   PaintBox2->OnClick = [this] { PaintBox2Click(); };
   PaintBox2->OnMouseDown = [this](QMouseEvent* e) {

@@ -24,15 +24,6 @@ constexpr int kCaretWidth = 10;
 constexpr int kCaretHeight = 20;
 constexpr size_t kBeepAbove = 8192;
 
-QFont ScreenFont() {
-  QFont font;
-  font.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP"),
-                    QStringLiteral("monospace")});
-  font.setStyleHint(QFont::TypeWriter);
-  font.setPixelSize(16);
-  return font;
-}
-
 }  // namespace
 
 // Runs on the serial watcher.
@@ -77,7 +68,7 @@ std::vector<std::string> TKelTerm::ScreenRows() const { return screenRows_; }
 
 // Paints the last snapshot: one opaque row after another, then the caret.
 void TKelTerm::PaintScreen(QPainter& canvas) {
-  static const QFont font = ScreenFont();
+  static const QFont font = TerminalFont();
   canvas.setFont(font);
   const QFontMetrics metrics(font);
   // With a font whose half-width glyphs are 8 px and full-width ones 16 px,

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QStringDecoder>
+#include <QStringList>
 #include <array>
 #include <memory>
 #include <mutex>
@@ -77,4 +78,13 @@ QString DecodeShiftJisRow(std::string_view bytes) {
   text.reserve(static_cast<qsizetype>(chars.size()));
   for (const ScreenChar& c : chars) text.append(c.ch);
   return text;
+}
+
+QFont TerminalFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP"),
+                    QStringLiteral("monospace")});
+  font.setStyleHint(QFont::TypeWriter);
+  font.setPixelSize(16);
+  return font;
 }

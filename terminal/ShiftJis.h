@@ -4,6 +4,7 @@
 // double-byte character stands at its first byte's column and covers two.
 
 #include <QChar>
+#include <QFont>
 #include <QString>
 #include <string_view>
 #include <vector>
@@ -30,3 +31,7 @@ void LayoutShiftJisRow(std::string_view bytes, std::vector<ScreenChar>& out);
 // The characters of a row as one text, each double-byte character counted
 // once; a lone lead byte (cut off at the row's end) shows as U+FFFD.
 QString DecodeShiftJisRow(std::string_view bytes);
+
+// The fixed-pitch Japanese Gothic that the screen and the back-scroll pane
+// lay Shift-JIS out in, 16 px.
+QFont TerminalFont();

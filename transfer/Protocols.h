@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "Engine.h"
 
@@ -32,6 +33,9 @@ int SendBlock(TKelEngine& E, int Chunks, int BlockNo, uint8_t alsoAck = ACK, int
 int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo);
 // Fills Block with the YMODEM header of the component's file.
 void BuildHeader(TKelEngine& E);
+// The file information YMODEM and ZMODEM announce: the name, 0x00, the size
+// in decimal, a blank and the date, lower-cased; not yet cut to length.
+std::string FileInfoText(TKelEngine& E);
 // Reads the next Chunks x 128 bytes of the file into Block, padded with SUB;
 // false at the end of the file.
 bool NextFileBlock(TKelEngine& E, int Chunks);

@@ -15,8 +15,7 @@ void SendCancel(TKelEngine& E) { E.SendData(CancelSeq.data(), static_cast<int>(C
 
 }  // namespace
 
-void BuildHeader(TKelEngine& E) {
-  E.ClearHeader();
+std::string FileInfoText(TKelEngine& E) {
   const std::string path = E.Comm.Status.FilePath.get();
   std::string text = E.Comm.Status.SendName.get();
   text += '\0';
@@ -24,8 +23,14 @@ void BuildHeader(TKelEngine& E) {
   text += ' ';
   std::tm local{};
   if (LocalModTime(path, local)) text += UnixDateText(local);
-  if (text.size() > kHeaderTextMax) text.resize(kHeaderTextMax);
   LowerSingleByteLetters(text);
+  return text;
+}
+
+void BuildHeader(TKelEngine& E) {
+  E.ClearHeader();
+  std::string text = FileInfoText(E);
+  if (text.size() > kHeaderTextMax) text.resize(kHeaderTextMax);
   std::memcpy(E.Block.data(), text.data(), text.size());
 }
 

@@ -121,14 +121,7 @@ bool InviteReceiver(TZSendState& S) {
 void ZMakeFileInfo(TZSendState& S) {
   TKelEngine& E = S.E;
   E.ClearHeader();
-  const std::string path = E.Comm.Status.FilePath.get();
-  std::string text = E.Comm.Status.SendName.get();
-  text += '\0';
-  text += std::to_string(FileSizeOf(path));
-  text += ' ';
-  std::tm local{};
-  if (LocalModTime(path, local)) text += UnixDateText(local);
-  LowerSingleByteLetters(text);
+  std::string text = FileInfoText(E);
   if (text.size() > kZFileInfoSize) text.resize(kZFileInfoSize);
   // A receiver reads the name up to its 0x00: a name that fills the whole
   // block keeps its last byte as that end.
