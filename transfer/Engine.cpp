@@ -33,9 +33,14 @@ void TKelEngine::Deliver(const uint8_t* bytes, size_t count) {
       room_.wait_for(lock, kYieldStep);
       continue;
     }
+    // In runs up to the ring's end, so the watcher's copy costs a memcpy
+    // rather than a test per byte; the head wraps lazily as before.
     if (rxHead_ > kRxRingSize - 1) rxHead_ = 0;
-    RxRing[rxHead_] = bytes[done++];
-    ++rxHead_;
+    const size_t run = std::min({count - done, static_cast<size_t>(kRxRingCapacity - CountLocked()),
+                                 static_cast<size_t>(kRxRingSize - rxHead_)});
+    std::copy_n(bytes + done, run, RxRing.begin() + rxHead_);
+    done += run;
+    rxHead_ += static_cast<int32_t>(run);
   }
   if (CountLocked() == 0) return;
   rxPending_ = true;
@@ -55,6 +60,7 @@ void TKelEngine::Publish() {
 }
 
 void TKelEngine::BeginFeed() {
+  carrierHeld_ = Comm.CarrierOn();
   std::lock_guard lock(ringMutex_);
   finishing_ = false;
 }
@@ -94,10 +100,13 @@ uint8_t TKelEngine::GetByte() {
 int TKelEngine::TakeBytes(uint8_t* buffer, int max) {
   std::lock_guard lock(ringMutex_);
   int taken = 0;
-  while (taken < max && CountLocked() > 0) {
+  for (int32_t waiting = CountLocked(); taken < max && waiting > 0;) {
     if (rxTail_ > kRxRingSize - 1) rxTail_ = 0;
-    buffer[taken++] = RxRing[rxTail_];
-    ++rxTail_;
+    const int32_t run = std::min({max - taken, waiting, kRxRingSize - rxTail_});
+    std::copy_n(RxRing.begin() + rxTail_, run, buffer + taken);
+    taken += run;
+    waiting -= run;
+    rxTail_ += run;
   }
   rxPending_ = CountLocked() > 0;
   if (taken > 0) room_.notify_all();
@@ -150,7 +159,9 @@ void TKelEngine::SleepAfter(uint64_t seq, Clock::time_point until) {
 
 // ---- Line -------------------------------------------------------------------
 
-bool TKelEngine::LineReady() const { return Comm.LineReady(); }
+bool TKelEngine::LineReady() const {
+  return Comm.LineReady() && (!carrierHeld_.load() || Comm.CarrierOn());
+}
 
 bool TKelEngine::Cancelled() const { return Comm.CancelFlag.load() != 0; }
 
@@ -174,8 +185,10 @@ void TKelEngine::SendText(std::string_view text) { Comm.WriteString(text); }
 
 // ---- Waits ------------------------------------------------------------------
 
+// A pause on a line that has gone waits for nothing: the protocols' pauses
+// let a peer settle or retry, and every send after them is dropped anyway.
 void TKelEngine::Delay(int ms) {
-  WaitUntil(Clock::now() + std::chrono::milliseconds(ms), [&] { return Cancelled(); });
+  WaitUntil(Clock::now() + std::chrono::milliseconds(ms), [&] { return Stopped(); });
 }
 
 bool TKelEngine::WaitData() {
@@ -274,9 +287,18 @@ uint8_t TKelEngine::RecvByte(bool& failed) {
   return b;
 }
 
-void TKelEngine::DrainLine() {
+bool TKelEngine::DrainLine(int cancelRun) {
+  const auto limit = Clock::now() + 10s;
   uint8_t scrap[256];
-  while (WaitData()) TakeBytes(scrap, sizeof scrap);
+  int cans = 0;
+  while (WaitData() && !Stopped() && Clock::now() < limit) {
+    const int taken = TakeBytes(scrap, sizeof scrap);
+    for (int i = 0; i < taken; ++i) {
+      cans = scrap[i] == CAN ? cans + 1 : 0;
+      if (cancelRun > 0 && cans >= cancelRun) return false;
+    }
+  }
+  return true;
 }
 
 void TKelEngine::ResetStatus() {

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -68,6 +69,7 @@ class TKelEngine : public TKelCheck {
   void Deliver(const uint8_t* bytes, size_t count);
   // BeginFeed before TranReceive is installed; EndFeed before it is removed,
   // so that a producer waiting for room lets go of the receive lock.
+  // BeginFeed also notes whether the line has a carrier to lose.
   void BeginFeed();
   void EndFeed();
   // Ends the worker's current sleep (a cancel request).
@@ -86,6 +88,10 @@ class TKelEngine : public TKelCheck {
   uint8_t RxRingAt(int32_t index) const;
 
   // ---- Line ----
+  // CTS, and the carrier too when the transfer began with one: a line whose
+  // carrier drops (a modem that hung up, a pty whose peer died) would
+  // otherwise keep CTS and leave the transfer to its ten-second time-outs.
+  // A line that never had a carrier (no RLSD wired) is judged by CTS alone.
   bool LineReady() const;
   bool Cancelled() const;
   void SendData(const uint8_t* buffer, int count);
@@ -93,7 +99,7 @@ class TKelEngine : public TKelCheck {
   void SendText(std::string_view text);
 
   // ---- Waits ----
-  void Delay(int ms);
+  void Delay(int ms);  // ends early on a cancel or the loss of the line
   bool WaitData();     // up to 1 s for a byte
   bool WaitForData();  // up to 10 s for a byte
   // Waits for one of the reply bytes (ACK CR NAK CAN ESC A C E G M) for up
@@ -105,8 +111,12 @@ class TKelEngine : public TKelCheck {
   bool SendInvite(uint8_t C);
   // One byte within 1 s, fed to the check value; sets failed (never clears).
   uint8_t RecvByte(bool& failed);
-  // Discards input until the line has been quiet for 1 s.
-  void DrainLine();
+  // Discards input until the line has been quiet for 1 s. Also ends on the
+  // user's cancel, a lost line, or after 10 s of bytes without a pause (a
+  // peer that never stops must not hold the transfer). With cancelRun > 0,
+  // that many CANs in a row are the peer's cancel: the drain ends at once
+  // and returns false.
+  bool DrainLine(int cancelRun = 0);
   // Waits up to ms for bytes to arrive; ends early on cancel or line loss.
   bool WaitArrival(int ms);
   // Waits until count bytes are in the ring, or none has arrived for
@@ -174,6 +184,7 @@ class TKelEngine : public TKelCheck {
   uint64_t wakeSeq_ = 0;
   int32_t wakeAt_ = 1;  // bytes in the ring that wake the worker
   std::vector<uint8_t> inbox_;  // the watcher's read buffer
+  std::atomic<bool> carrierHeld_{false};  // the carrier was on at BeginFeed
 
   int fd_ = -1;
 };

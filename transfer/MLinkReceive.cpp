@@ -68,6 +68,8 @@ std::string CollectField(Reception& r, bool name) {
 
 // Decimal digits only; anything else, or a size beyond 32 bits, reads as 0.
 int32_t ParseSize(const std::string& text) {
+  // from_chars takes a sign, which no size has.
+  if (text.empty() || text[0] < '0' || text[0] > '9') return 0;
   int32_t value = 0;
   const char* end = text.data() + text.size();
   const auto [at, ec] = std::from_chars(text.data(), end, value);

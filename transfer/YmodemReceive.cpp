@@ -17,20 +17,29 @@ struct Reception {
   uint8_t startByte = 'C';
   int expected = 0;        // index of the next block; 0 is the header
   int64_t remaining = 0;   // bytes the announced size still allows
+  bool sized = true;       // the header gave a size
   bool namedFile = false;  // the header named a file
 };
 
-// Name up to the first NUL, then the decimal size; the rest is ignored.
-void TakeHeader(TKelEngine& E, Reception& r) {
+// Name up to the first NUL, then the decimal size; the rest is ignored. A
+// long name comes in a 1024-byte header: the whole block counts, or its
+// size would be lost and the file's data with it.
+void TakeHeader(TKelEngine& E, Reception& r, int Chunks) {
   const auto* begin = reinterpret_cast<const char*>(E.Block.data());
-  const size_t nameLength = strnlen(begin, 128);
+  const size_t length = static_cast<size_t>(Chunks) * 128;
+  const size_t nameLength = strnlen(begin, length);
   E.Comm.Status.RecvName.set(std::string(begin, nameLength));
   r.namedFile = nameLength > 0;
   int64_t size = 0;
-  for (size_t i = nameLength + 1; i < 128 && begin[i] >= '0' && begin[i] <= '9'; ++i)
+  size_t i = nameLength + 1;
+  for (; i < length && begin[i] >= '0' && begin[i] <= '9'; ++i)
     size = std::min(size * 10 + (begin[i] - '0'), kLargestSize);
-  E.Comm.Status.FileSize = static_cast<int32_t>(size);
-  r.remaining = size;
+  // The size is optional: without one every block is kept whole, as with
+  // XMODEM, rather than nothing at all.
+  const bool sized = i > nameLength + 1;
+  E.Comm.Status.FileSize = sized ? static_cast<int32_t>(size) : kUnknownFileSize;
+  r.remaining = sized ? size : INT64_MAX;
+  r.sized = sized;
 }
 
 // Writes what the announced size leaves of a data block; false on a short
@@ -49,7 +58,7 @@ int Accept(TKelEngine& E, Reception& r, int Chunks, int number) {
   const bool header = r.expected == 0 || (r.expected == 1 && number == 0);
   if (number == (r.expected & 0xFF)) {
     if (r.expected == 0)
-      TakeHeader(E, r);
+      TakeHeader(E, r, Chunks);
     else if (!TakeData(E, r, Chunks))
       return kBlockFatal;
     ++r.expected;
@@ -113,7 +122,7 @@ void YmodemReceive(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
   E.CloseFile();
   // A file is received when the sender ended it with EOT after all the bytes
   // it announced; losing the line or the sender before is a failure.
-  TranResult = created && state == kBlockEnd && r.remaining == 0 && r.namedFile;
+  TranResult = created && state == kBlockEnd && (r.remaining == 0 || !r.sized) && r.namedFile;
   if (state == kBlockEnd) ReceiveBatchEnd(E, r);
   E.AgainByte = NAK;
 }

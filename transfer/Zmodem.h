@@ -155,6 +155,12 @@ struct TZFrame {
   // end and an escaped CRC-32.
   std::vector<uint8_t> Outgoing;
 
+  // Let ZCRCG subpackets wait in Outgoing while another one still fits in
+  // the same port write, so a stream costs a system call per few subpackets.
+  // The routine that sets it calls ZFlushOutput before it waits for or reads
+  // anything; every other send sends what waits first.
+  bool Coalesce = false;
+
   // Bytes taken ahead from the ring, not yet decoded.
   std::array<uint8_t, 4096> Ahead{};
   int AheadPos = 0;
@@ -179,6 +185,13 @@ void ZSendEscaped(TZFrame& Z, uint8_t b);
 // The block escaped into Outgoing and written in one call.
 void ZSendEscapedBlock(TZFrame& Z, const uint8_t* buffer, int length);
 void ZPutHex(TZFrame& Z, uint8_t b);
+// Writes what Coalesce left waiting.
+void ZFlushOutput(TZFrame& Z);
+
+// ---- Checks ----
+// Feeds a run of bytes to the check register of CheckMode (CRC-16 or
+// CRC-32), as CheckBlock does, at the speed a whole subpacket deserves.
+void ZCheckRun(TKelEngine& E, const uint8_t* buffer, size_t length);
 
 // ---- Receiving ----
 // True when a received byte waits, in the frame or in the ring.

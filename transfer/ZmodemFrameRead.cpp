@@ -121,9 +121,18 @@ void ZFlushRing(TZFrame& Z) {
   Z.E.FlushRing();
 }
 
+// CANs in a row that make a cancel while the line is being cleared: every
+// cancel sequence sends eight or more, and damaged data rarely holds five.
+constexpr int kCancelRun = 5;
+
+// A sender's cancel (a run of CANs) that arrives while the line is being
+// cleared is handed on to the next header hunt, which ends the transfer;
+// otherwise the receiver would sit out its header time-outs.
 void ZDrainLine(TZFrame& Z) {
   Z.AheadPos = Z.AheadLen = 0;
-  Z.E.DrainLine();
+  if (Z.E.DrainLine(kCancelRun)) return;
+  Z.Ahead[0] = Z.Ahead[1] = CAN;
+  Z.AheadLen = 2;
 }
 
 uint16_t ZReadByte(TZFrame& Z) {
@@ -264,7 +273,7 @@ void ZReceiveData(TZFrame& Z, uint8_t* buffer, uint16_t& count, uint8_t& frameEn
       break;
     }
     frameEnd = static_cast<uint8_t>(v - ZGotFrameEnd);
-    E.CheckBlock(buffer, count);
+    ZCheckRun(E, buffer, count);
     E.CheckByte(frameEnd);
     if (!ReadCheckBytes(Z, CheckLength(E), &frameEnd)) bad = true;
     if (frameEnd != ZFrameCancelled && E.CheckValue() != E.CheckGood()) bad = true;

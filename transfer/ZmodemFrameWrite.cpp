@@ -7,7 +7,7 @@
 // instead of a dozen, and the peer never sees a header torn in two.
 
 #include <algorithm>
-#include <thread>
+#include <array>
 
 #include "KelComm.h"
 #include "Zmodem.h"
@@ -16,35 +16,86 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-bool NeedsEscape(uint8_t b, uint8_t lastSent, bool allControls) {
-  if (allControls && (b & 0x60) == 0) return true;
-  switch (b & 0x7F) {
-    case 0x10:
-    case XON:
-    case XOFF:
-    case ZDLE:
-      return true;
-    case CR:
-      // "@" CR is the escape of some networks' command mode.
-      return (lastSent & 0x7F) == 0x40;
-    default:
-      return false;
+// How each byte goes on the line: as it is, escaped, or (CR) escaped only
+// after "@", the escape of some networks' command mode.
+enum EscapeRule : uint8_t { kPlain, kEscape, kEscapeAfterAt };
+
+constexpr std::array<uint8_t, 256> MakeEscapeRules(bool allControls) {
+  std::array<uint8_t, 256> rules{};
+  for (unsigned b = 0; b < 256; ++b) {
+    const unsigned low = b & 0x7F;
+    if ((allControls && (b & 0x60) == 0) || low == 0x10 || low == XON || low == XOFF || low == ZDLE)
+      rules[b] = kEscape;
+    else if (low == CR)
+      rules[b] = kEscapeAfterAt;
   }
+  return rules;
 }
 
-// Appends b as it goes on the line and remembers what went last.
-void PutEscaped(TZFrame& Z, uint8_t b) {
-  if (NeedsEscape(b, Z.LastSent, Z.EscapeControls)) {
-    Z.Outgoing.push_back(ZDLE);
-    b ^= 0x40;
+constexpr std::array<uint8_t, 256> kRules = MakeEscapeRules(false);
+constexpr std::array<uint8_t, 256> kRulesAllControls = MakeEscapeRules(true);
+
+// CRC-32 tables for eight bytes at a time: table k gives the check of a byte
+// followed by k zero bytes.
+using Crc32Tables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr Crc32Tables MakeCrc32Tables() {
+  Crc32Tables t{};
+  for (uint32_t n = 0; n < 256; ++n) {
+    uint32_t crc = n;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    t[0][n] = crc;
   }
-  Z.Outgoing.push_back(b);
-  Z.LastSent = b;
+  for (int k = 1; k < 8; ++k)
+    for (uint32_t n = 0; n < 256; ++n) t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
+  return t;
 }
 
+constexpr Crc32Tables kCrc32 = MakeCrc32Tables();
+
+uint32_t LoadLittle32(const uint8_t* p) {
+  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+uint32_t Crc32Run(uint32_t crc, const uint8_t* p, size_t n) {
+  for (; n >= 8; p += 8, n -= 8) {
+    const uint32_t a = crc ^ LoadLittle32(p);
+    const uint32_t b = LoadLittle32(p + 4);
+    crc = kCrc32[7][a & 0xFF] ^ kCrc32[6][(a >> 8) & 0xFF] ^ kCrc32[5][(a >> 16) & 0xFF] ^
+          kCrc32[4][a >> 24] ^ kCrc32[3][b & 0xFF] ^ kCrc32[2][(b >> 8) & 0xFF] ^
+          kCrc32[1][(b >> 16) & 0xFF] ^ kCrc32[0][b >> 24];
+  }
+  for (; n > 0; ++p, --n) crc = kCrc32[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
+  return crc;
+}
+
+uint16_t Crc16Run(uint16_t crc, const uint8_t* p, size_t n) {
+  for (; n > 0; ++p, --n) crc = static_cast<uint16_t>((crc << 8) ^ Crc16Table[(crc >> 8) ^ *p]);
+  return crc;
+}
+
+// Appends a run as it goes on the line and remembers what went last.
 void PutEscapedRun(TZFrame& Z, const uint8_t* buffer, int length) {
-  for (int i = 0; i < length; ++i) PutEscaped(Z, buffer[i]);
+  const std::array<uint8_t, 256>& rules = Z.EscapeControls ? kRulesAllControls : kRules;
+  const size_t start = Z.Outgoing.size();
+  Z.Outgoing.resize(start + 2 * static_cast<size_t>(std::max(length, 0)));
+  uint8_t* out = Z.Outgoing.data() + start;
+  uint8_t last = Z.LastSent;
+  for (int i = 0; i < length; ++i) {
+    uint8_t b = buffer[i];
+    const uint8_t rule = rules[b];
+    if (rule == kEscape || (rule == kEscapeAfterAt && (last & 0x7F) == 0x40)) {
+      *out++ = ZDLE;
+      b ^= 0x40;
+    }
+    *out++ = b;
+    last = b;
+  }
+  Z.LastSent = last;
+  Z.Outgoing.resize(static_cast<size_t>(out - Z.Outgoing.data()));
 }
+
+void PutEscaped(TZFrame& Z, uint8_t b) { PutEscapedRun(Z, &b, 1); }
 
 void PutHexDigits(TZFrame& Z, uint8_t b) {
   Z.Outgoing.push_back(static_cast<uint8_t>(kHexDigits[b >> 4]));
@@ -78,6 +129,13 @@ void Flush(TZFrame& Z) {
   Z.Outgoing.clear();
 }
 
+// A coalesced stream waits while the longest subpacket could still join it
+// in one port write.
+bool RoomForAnother(TZFrame& Z) {
+  constexpr size_t kLongest = 2 * kZMaxData + 16;
+  return Z.Outgoing.size() + kLongest <= Z.E.Comm.OutQueueSize();
+}
+
 }  // namespace
 
 ZHeader ZStoreHeader(uint8_t type, int32_t value) {
@@ -96,7 +154,6 @@ void ZSendHexHeader(TZFrame& Z, const ZHeader& header) {
   TKelEngine& E = Z.E;
   const uint8_t savedMode = E.CheckMode;
   E.CheckMode = kCheckCrc16;
-  Z.Outgoing.clear();
   Z.Outgoing.insert(Z.Outgoing.end(), {ZPAD, ZPAD, ZDLE, ZHEX});
   E.CheckReset();
   E.CheckBlock(header.data(), header.size());
@@ -112,7 +169,6 @@ void ZSendHexHeader(TZFrame& Z, const ZHeader& header) {
 
 void ZSendBinHeader(TZFrame& Z, const ZHeader& header) {
   TKelEngine& E = Z.E;
-  Z.Outgoing.clear();
   Z.Outgoing.insert(Z.Outgoing.end(), {ZPAD, ZDLE, E.CheckMode == kCheckCrc16 ? ZBIN : ZBIN32});
   E.CheckReset();
   E.CheckBlock(header.data(), header.size());
@@ -121,20 +177,21 @@ void ZSendBinHeader(TZFrame& Z, const ZHeader& header) {
   Flush(Z);
 }
 
+// Headers and subpackets join what a coalesced stream left waiting; the
+// byte-wise sends below write it out first.
 void ZSendData(TZFrame& Z, const uint8_t* buffer, uint16_t length, uint8_t frameEnd) {
   TKelEngine& E = Z.E;
-  Z.Outgoing.clear();
-  Z.Outgoing.reserve(2 * size_t{length} + 16);
+  Z.Outgoing.reserve(Z.Outgoing.size() + 2 * size_t{length} + 16);
   E.CheckReset();
-  E.CheckBlock(buffer, length);
+  ZCheckRun(E, buffer, length);
   PutEscapedRun(Z, buffer, length);
   // The frame end goes unescaped and leaves LastSent alone.
   Z.Outgoing.push_back(ZDLE);
   Z.Outgoing.push_back(frameEnd);
   E.CheckByte(frameEnd);
   PutCheck(Z);
+  if (Z.Coalesce && frameEnd == ZCRCG && RoomForAnother(Z)) return;
   Flush(Z);
-  std::this_thread::yield();
   if (frameEnd == ZCRCW) {
     E.SendByte(XON);
     E.Delay(250);
@@ -142,25 +199,36 @@ void ZSendData(TZFrame& Z, const uint8_t* buffer, uint16_t length, uint8_t frame
 }
 
 void ZSendEscaped(TZFrame& Z, uint8_t b) {
-  Z.Outgoing.clear();
+  Flush(Z);
   PutEscaped(Z, b);
   for (uint8_t out : Z.Outgoing) Z.E.SendByte(out);
   Z.Outgoing.clear();
 }
 
 void ZSendEscapedBlock(TZFrame& Z, const uint8_t* buffer, int length) {
-  Z.Outgoing.clear();
-  Z.Outgoing.reserve(2 * static_cast<size_t>(std::max(length, 0)));
   PutEscapedRun(Z, buffer, length);
   Flush(Z);
 }
 
+void ZFlushOutput(TZFrame& Z) { Flush(Z); }
+
+void ZCheckRun(TKelEngine& E, const uint8_t* buffer, size_t length) {
+  if (E.CheckMode == kCheckCrc32)
+    E.Crc32Value = Crc32Run(E.Crc32Value, buffer, length);
+  else if (E.CheckMode == kCheckCrc16)
+    E.Crc16Value = Crc16Run(E.Crc16Value, buffer, length);
+  else
+    E.CheckBlock(buffer, length);
+}
+
 void ZPutHex(TZFrame& Z, uint8_t b) {
+  Flush(Z);
   Z.E.SendByte(static_cast<uint8_t>(kHexDigits[b >> 4]));
   Z.E.SendByte(static_cast<uint8_t>(kHexDigits[b & 0x0F]));
 }
 
 void ZCancel(TZFrame& Z) {
+  Flush(Z);
   ZFlushRing(Z);
   for (int i = 0; i < 8; ++i) {
     Z.E.SendByte(CAN);
@@ -170,6 +238,7 @@ void ZCancel(TZFrame& Z) {
 }
 
 void SendCommandText(TZFrame& Z, std::string_view text) {
+  Flush(Z);
   for (char c : text) {
     const auto b = static_cast<uint8_t>(c);
     if (b == 0xDD) continue;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "KelComm.h"
 #include "Protocols.h"
@@ -19,8 +20,16 @@ constexpr int kBadHeaders = 10;
 // ZRecvInit's results besides a frame type: the sender has ended.
 constexpr uint8_t kSenderDone = ZCOMPL;
 
+// Received data is written to the file this much at a time.
+constexpr size_t kWriteBehind = 32 * 1024;
+
 struct TZRecv {
   explicit TZRecv(TKelEngine& engine) : Z(engine), E(engine) {}
+  // Data still waiting reaches the file whichever way the transfer ends,
+  // an exception included: a partial file keeps what was received.
+  ~TZRecv();
+  TZRecv(const TZRecv&) = delete;
+  TZRecv& operator=(const TZRecv&) = delete;
   TZFrame Z;
   TKelEngine& E;
   int32_t RecvPos = 0;  // bytes of the file received in sequence
@@ -28,7 +37,29 @@ struct TZRecv {
   int Tries = kTries;
   int64_t FilePos = -1;  // where the file's next write lands; -1 unknown
   bool Offered = false;  // a file was announced
+  // Received data not yet written, which belongs at file position WaitingAt.
+  std::vector<uint8_t> Waiting;
+  int32_t WaitingAt = 0;
 };
+
+// Writes what waits; a short write is an error.
+void WriteWaiting(TZRecv& R, bool& error) {
+  if (R.Waiting.empty()) return;
+  const int count = static_cast<int>(R.Waiting.size());
+  const int32_t position = R.WaitingAt;
+  bool ok = true;
+  if (R.FilePos != position) R.E.SeekFile(position, ok);
+  const int written = ok ? R.E.WriteBytes(R.Waiting.data(), count) : 0;
+  R.Waiting.clear();
+  R.FilePos = written == count ? position + count : -1;
+  if (written < count) error = true;
+}
+
+TZRecv::~TZRecv() {
+  if (!E.FileOpen()) return;
+  bool ignored = false;
+  WriteWaiting(*this, ignored);
+}
 
 bool Going(const TZRecv& R) { return !R.Error && R.E.LineReady() && !R.E.Cancelled(); }
 
@@ -163,20 +194,14 @@ uint8_t ZRecvInit(TZRecv& R) {
   return result;
 }
 
-// Writes count bytes at position; a short write is an error.
+// Queues count bytes for position, behind what waits when they follow it.
 void ZWriteBlock(TZRecv& R, const uint8_t* buffer, int count, int32_t position, bool& error) {
-  if (R.FilePos != position) {
-    bool ok = false;
-    R.E.SeekFile(position, ok);
-    if (!ok) {
-      error = true;
-      return;
-    }
-  }
-  const int written = R.E.WriteBytes(buffer, count);
-  R.FilePos = written == count ? position + count : -1;
+  if (!R.Waiting.empty() && position != R.WaitingAt + static_cast<int32_t>(R.Waiting.size()))
+    WriteWaiting(R, error);
+  if (R.Waiting.empty()) R.WaitingAt = position;
+  R.Waiting.insert(R.Waiting.end(), buffer, buffer + count);
   R.E.Comm.Status.TranSize = position + count;
-  if (written < count) error = true;
+  if (R.Waiting.size() >= kWriteBehind) WriteWaiting(R, error);
 }
 
 // Asks for the data again from the last good position, after the sender has
@@ -275,7 +300,10 @@ bool ZRecvFileData(TZRecv& R) {
     SendRpos(R);
     DataStep step = DataStep::Next;
     while (step == DataStep::Next && Going(R)) step = OnDataHeader(R, badCount);
-    if (step == DataStep::Done) return true;
+    if (step == DataStep::Done) {
+      WriteWaiting(R, R.Error);
+      return !R.Error;
+    }
   }
   return false;
 }
@@ -355,6 +383,8 @@ void ZReceiveFile(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
     ZCancel(R.Z);
   const bool good = !R.Error && FileExists(path) && E.LineReady();
   TranResult = good ? 1 : 0;
+  bool ignored = false;  // the transfer has failed already, or wrote all
+  WriteWaiting(R, ignored);
   E.CloseFile();
   // After the sender's "OO" what follows is the host's text (a prompt) and
   // belongs to the screen; after a failure the line is cleared of the rest

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "KelComm.h"
 #include "Names.h"
@@ -33,6 +34,19 @@ constexpr int kRposLimit = 10;
 constexpr int kLostFileInfoQuietMs = 1000;
 constexpr int kFileInfoRepeats = 4;
 constexpr auto kLineReturnLimit = std::chrono::seconds(10);
+// The file is read this many 128-byte records at a time.
+constexpr int kAheadRecords = 128;
+
+// The file read ahead of the subpackets: one system call per many of them,
+// and the end of the file known from the reads themselves.
+struct TFileAhead {
+  std::vector<uint8_t> Data = std::vector<uint8_t>((kAheadRecords + kBlockSize / 128) * 128);
+  size_t Pos = 0;
+  size_t Len = 0;
+  bool Eof = false;  // the last read came short: the file ends at Len
+  void Forget() { Pos = Len = 0, Eof = false; }
+  bool AtFileEnd() const { return Eof && Pos == Len; }
+};
 
 // The working values of one transfer, shared by the routines below.
 struct TZSendState {
@@ -46,6 +60,7 @@ struct TZSendState {
   bool Skipped = false;     // the receiver skipped the file
   bool Refused = false;     // the receiver answered ZFILE with ZNAK
   bool LastWasEnd = false;  // the last subpacket ended with ZCRCE
+  TFileAhead Ahead;         // follows the file's position
 };
 
 void SendHex(TZSendState& S, uint8_t type, int32_t value = 0) {
@@ -61,6 +76,7 @@ void SendBin(TZSendState& S, uint8_t type, int32_t value = 0) {
 // file holds.
 bool SeekTo(TZSendState& S, int32_t position) {
   bool ok = position >= 0 && position <= S.FileSize;
+  S.Ahead.Forget();
   if (ok) S.E.SeekFile(position, ok);
   if (ok) S.SendPos = position;
   return ok;
@@ -140,6 +156,7 @@ int32_t ZFileCheck(TZSendState& S, int32_t N) {
   TKelEngine& E = S.E;
   E.CheckReset();
   bool ok = false;
+  S.Ahead.Forget();
   E.SeekFile(0, ok);
   int64_t left = N > 0 ? int64_t{N} - 1 : int64_t{S.FileSize};
   uint8_t buffer[kBlockSize];
@@ -235,19 +252,43 @@ int AwaitReply(TZSendState& S, int& rposLeft) {
   return reply;
 }
 
+// The next subpacket's bytes, up to 1024, from the read-ahead; count is
+// their number. A refill comes before the last 1024 bytes are handed out,
+// so a subpacket that ends the file is known as such.
+const uint8_t* NextBlock(TZSendState& S, int& count) {
+  TFileAhead& A = S.Ahead;
+  if (A.Len - A.Pos <= kBlockSize && !A.Eof) {
+    std::copy(A.Data.begin() + static_cast<ptrdiff_t>(A.Pos),
+              A.Data.begin() + static_cast<ptrdiff_t>(A.Len), A.Data.begin());
+    A.Len -= A.Pos;
+    A.Pos = 0;
+    const int records = static_cast<int>((A.Data.size() - A.Len) / 128);
+    S.E.ReadRecords(A.Data.data() + A.Len, records);
+    A.Len += static_cast<size_t>(S.E.BlockCount);
+    A.Eof = S.E.BlockCount < records * 128;
+  }
+  count = static_cast<int>(std::min<size_t>(kBlockSize, A.Len - A.Pos));
+  const uint8_t* block = A.Data.data() + A.Pos;
+  A.Pos += static_cast<size_t>(count);
+  return block;
+}
+
 // Subpackets from the send position on until the file ends (ZCRCE) or a
 // reply interrupts the stream (the last one then ended with ZCRCG).
 void StreamSubpackets(TZSendState& S) {
   TKelEngine& E = S.E;
   uint8_t frameEnd = ZCRCG;
+  S.Z.Coalesce = true;
   do {
-    E.ReadRecords(E.Block.data(), kBlockSize / 128);
-    const int count = E.BlockCount;
+    int count = 0;
+    const uint8_t* block = NextBlock(S, count);
     E.Comm.Status.TranSize += kBlockSize;
     S.SendPos += count;
-    frameEnd = count < kBlockSize || E.AtEnd() ? ZCRCE : ZCRCG;
-    ZSendData(S.Z, E.Block.data(), static_cast<uint16_t>(count), frameEnd);
+    frameEnd = S.Ahead.AtFileEnd() ? ZCRCE : ZCRCG;
+    ZSendData(S.Z, block, static_cast<uint16_t>(count), frameEnd);
   } while (frameEnd == ZCRCG && !ReplyWaiting(E) && E.LineReady() && !E.Cancelled());
+  S.Z.Coalesce = false;
+  ZFlushOutput(S.Z);
   S.LastWasEnd = frameEnd == ZCRCE;
 }
 
