@@ -142,6 +142,23 @@ struct ReceiverScript {
     comm().StartDownload(dir.File("in.bin"));
   }
   TKELCOMM& comm() { return peer.station->comm; }
+  // Block 0 with name and size, answered by ACK (none when streaming) and
+  // the start byte again.
+  void Announce(const std::string& text, const std::string& start) {
+    EXPECT_EQ(peer.Read(2), " " + start);
+    peer.Write(Frame(0, HeaderData(text), true));
+    EXPECT_EQ(peer.Read(start == "G" ? 1 : 2), start == "G" ? start : kAck + start);
+  }
+  // EOT and the empty header that closes the batch; then the end.
+  void CloseBatch(const std::string& start, int result, size_t fileSize) {
+    peer.Write(kEot);
+    EXPECT_EQ(peer.Read(2), kAck + start) << "ACK, then asks for the next file";
+    peer.Write(Frame(0, std::string(128, '\0'), true));
+    EXPECT_EQ(peer.Read(1), kAck);
+    ASSERT_TRUE(peer.station->WaitIdle(5s));
+    EXPECT_EQ(comm().TranResult.load(), result);
+    EXPECT_EQ(ReadFile(dir.File("in.bin")).size(), fileSize);
+  }
   ScratchDir dir;
   ScriptedLine peer;
 };
@@ -162,10 +179,8 @@ TEST_P(YmodemReceiverBatch, WritesTheAnnouncedSizeAndClosesTheBatch) {
   const std::string start = c.protocol == pr_YMODEM_G ? "G" : "C";
   ReceiverScript s(c.protocol);
   const std::string data = RandomBytes(1000, 13);
-  EXPECT_EQ(s.peer.Read(2), " " + start);
   EXPECT_EQ(s.comm().Status.FileSize.load(), kUnknownFileSize);
-  s.peer.Write(Frame(0, kFileHeader, true));
-  EXPECT_EQ(s.peer.Read(start == "G" ? 1 : 2), start == "G" ? start : kAck + start);
+  s.Announce(kFileHeader, start);
   s.peer.Write(Frame(1, Padded(data, 1024), true));
   if (start == "C") {
     EXPECT_EQ(s.peer.Read(1), kAck);
@@ -202,37 +217,20 @@ TEST(YmodemReceiver, ForeignHeaderNoiseBeforeTheFirstBlockDoesNotCancel) {
   EXPECT_EQ(s.peer.Read(2), kAck + "C");
   s.peer.Write(Frame(1, Padded("12345", 128), true));
   EXPECT_EQ(s.peer.Read(1), kAck);
-  s.peer.Write(kEot);
-  EXPECT_EQ(s.peer.Read(2), kAck + "C");
-  s.peer.Write(Frame(0, std::string(128, '\0'), true));
-  EXPECT_EQ(s.peer.Read(1), kAck);
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 1);
+  s.CloseBatch("C", 1, 5);
   EXPECT_EQ(ReadFile(s.dir.File("in.bin")), "12345");
 }
 
 TEST(YmodemReceiver, DataBlock256IsDataNotAHeader) {
   ReceiverScript s(pr_YMODEM_G);
-  const std::string block = Padded("b", 128, 'b');
-  const int blocks = 257;
-  EXPECT_EQ(s.peer.Read(2), " G");
-  s.peer.Write(Frame(0, HeaderData(std::string("big\0", 4) + std::to_string(blocks * 128)), true));
-  EXPECT_EQ(s.peer.Read(1), "G");
-  for (int n = 1; n <= blocks; ++n) s.peer.Write(Frame(n, block, true));
-  s.peer.Write(kEot);
-  EXPECT_EQ(s.peer.Read(2), kAck + "G") << "no answer to any data block";
-  s.peer.Write(Frame(0, std::string(128, '\0'), true));
-  EXPECT_EQ(s.peer.Read(1), kAck);
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 1);
-  EXPECT_EQ(ReadFile(s.dir.File("in.bin")).size(), static_cast<size_t>(blocks * 128));
+  s.Announce(std::string("big\0", 4) + std::to_string(257 * 128), "G");
+  for (int n = 1; n <= 257; ++n) s.peer.Write(Frame(n, Padded("b", 128, 'b'), true));
+  s.CloseBatch("G", 1, 257 * 128);  // no answer to any data block
 }
 
 TEST(YmodemReceiver, ADamagedBlockEndsAStreamingReception) {
   ReceiverScript s(pr_YMODEM_G);
-  EXPECT_EQ(s.peer.Read(2), " G");
-  s.peer.Write(Frame(0, HeaderData(std::string("d\0", 2) + "2048"), true));
-  EXPECT_EQ(s.peer.Read(1), "G");
+  s.Announce(std::string("d\0", 2) + "2048", "G");
   std::string bad = Frame(1, std::string(1024, 'd'), true);
   bad[100] ^= 0x40;
   s.peer.Write(bad);
@@ -241,20 +239,23 @@ TEST(YmodemReceiver, ADamagedBlockEndsAStreamingReception) {
   EXPECT_EQ(s.comm().TranResult.load(), 0);
 }
 
+// The size is optional in a header; without it nothing may be thrown away.
+TEST(YmodemReceiver, HeaderWithoutASizeKeepsEveryBlockWhole) {
+  ReceiverScript s(pr_YMODEM);
+  s.Announce(std::string("n\0", 2), "C");
+  EXPECT_EQ(s.comm().Status.FileSize.load(), kUnknownFileSize);
+  s.peer.Write(Frame(1, Padded("abc", 128), true));
+  EXPECT_EQ(s.peer.Read(1), kAck);
+  s.CloseBatch("C", 1, 128);
+  EXPECT_EQ(ReadFile(s.dir.File("in.bin")), Padded("abc", 128));
+}
+
 TEST(YmodemReceiver, EotBeforeTheAnnouncedSizeIsAFailure) {
   ReceiverScript s(pr_YMODEM);
-  EXPECT_EQ(s.peer.Read(2), " C");
-  s.peer.Write(Frame(0, HeaderData(std::string("s\0", 2) + "5000"), true));
-  EXPECT_EQ(s.peer.Read(2), kAck + "C");
+  s.Announce(std::string("s\0", 2) + "5000", "C");
   s.peer.Write(Frame(1, std::string(1024, 's'), true));
   EXPECT_EQ(s.peer.Read(1), kAck);
-  s.peer.Write(kEot);
-  EXPECT_EQ(s.peer.Read(2), kAck + "C");
-  s.peer.Write(Frame(0, std::string(128, '\0'), true));
-  EXPECT_EQ(s.peer.Read(1), kAck);
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 0);
-  EXPECT_EQ(ReadFile(s.dir.File("in.bin")).size(), 1024u) << "what came is kept";
+  s.CloseBatch("C", 0, 1024);  // what came is kept
 }
 
 }  // namespace

@@ -69,6 +69,16 @@ struct ReceiverScript {
     } while (pos < data.size());
     peer.Write(out + BinHeader(ZEOF, static_cast<uint32_t>(data.size()), crc32));
   }
+  void Accept(const std::string& name, size_t size) {
+    Offer(name, size);
+    Expect(Rpos(0, crc32), "ZRPOS 0 in the offer's check");
+  }
+  // The transfer ends with result and the file holding data.
+  void Ends(int result, const std::string& data) {
+    ASSERT_TRUE(peer.station->WaitIdle(5s));
+    EXPECT_EQ(comm().TranResult.load(), result);
+    EXPECT_TRUE(ReadFile(path) == data) << ReadFile(path).size() << " bytes";
+  }
   void Finish(size_t received) {
     Expect(kZrinit, "ZRINIT after the file");
     peer.Write(HexHeader(ZFIN, 0));
@@ -94,13 +104,10 @@ TEST_P(ZmodemReceiveFile, ArrivesWithTheRepliesOfTheProtocol) {
   const std::string data = Payload(c.size, static_cast<uint32_t>(c.size));
   s.peer.Write("rz\r" + HexHeader(ZRQINIT, 0));
   s.Expect(kZrinit, "ZRINIT again after ZRQINIT");
-  s.Offer("Data.Bin", c.size);
-  s.Expect(Rpos(0, c.crc32), "ZRPOS 0 in the offer's check");
+  s.Accept("Data.Bin", c.size);
   s.Stream(data, 0);
   s.Finish(c.size);
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 1);
-  EXPECT_TRUE(ReadFile(s.path) == data);
+  s.Ends(1, data);
   EXPECT_EQ(s.comm().Status.RecvName.get(), "Data.Bin");
   EXPECT_EQ(s.comm().Status.FileSize.load(), static_cast<int32_t>(c.size));
   EXPECT_EQ(s.comm().Status.TranSize.load(), static_cast<int32_t>(c.size));
@@ -136,9 +143,7 @@ TEST(ZmodemReceive, ZrposSurvivesASenderThatSkipsToTheNextZpadAfterACrossedZrini
         << "what the sender hunts in after dropping the bytes through a ZPAD";
     s.Stream("hello", 0);
     s.Finish(5);
-    ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-    EXPECT_EQ(s.comm().TranResult.load(), 1);
-    EXPECT_EQ(ReadFile(s.path), "hello");
+    s.Ends(1, "hello");
     EXPECT_LT(Clock::now() - start, 3s) << "no time-out on the way";
   }
 }
@@ -146,8 +151,7 @@ TEST(ZmodemReceive, ZrposSurvivesASenderThatSkipsToTheNextZpadAfterACrossedZrini
 TEST(ZmodemReceive, CrcqAndCrcwAreAcknowledgedAtTheNewPositionOthersAreNot) {
   ReceiverScript s;
   const std::string data = Payload(300, 3);
-  s.Offer("a", 300);
-  s.Expect(Rpos(0, true), "ZRPOS");
+  s.Accept("a", 300);
   s.peer.Write(BinHeader(ZDATA, 0, true) + Subpacket(data.substr(0, 100), 'j', true));
   s.Expect(BinHeader(ZACK, 100, true), "ZACK after ZCRCQ");
   s.peer.Write(Subpacket("", 'j', true));
@@ -160,16 +164,13 @@ TEST(ZmodemReceive, CrcqAndCrcwAreAcknowledgedAtTheNewPositionOthersAreNot) {
   EXPECT_TRUE(s.NothingMore()) << "ZCRCE goes unanswered";
   s.peer.Write(BinHeader(ZDATA, 300, true) + Subpacket("", 'h', true) + BinHeader(ZEOF, 300, true));
   s.Finish(300);
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 1);
-  EXPECT_TRUE(ReadFile(s.path) == data);
+  s.Ends(1, data);
 }
 
 TEST(ZmodemReceive, DamagedSubpacketGetsStarQuietSecondAndZrposOfLastGoodByte) {
   ReceiverScript s;
   const std::string data = Payload(3000, 4);
-  s.Offer("a", 3000);
-  s.Expect(Rpos(0, true), "ZRPOS");
+  s.Accept("a", 3000);
   std::string damaged = Subpacket(data.substr(1024, 1024), 'i', true);
   damaged[500] ^= 0x04;
   s.peer.Write(BinHeader(ZDATA, 0, true) + Subpacket(data.substr(0, 1024), 'i', true) + damaged +
@@ -181,30 +182,24 @@ TEST(ZmodemReceive, DamagedSubpacketGetsStarQuietSecondAndZrposOfLastGoodByte) {
   EXPECT_EQ(s.comm().Status.ErrorCount.load(), 0);
   s.Stream(data, 1024);
   s.Finish(3000);
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 1);
-  EXPECT_TRUE(ReadFile(s.path) == data);
+  s.Ends(1, data);
 }
 
 TEST(ZmodemReceive, DataAheadOfThePositionIsNotWrittenAndZrposRepeats) {
   ReceiverScript s;
   const std::string data = Payload(2000, 5);
-  s.Offer("a", 2000);
-  s.Expect(Rpos(0, true), "ZRPOS");
+  s.Accept("a", 2000);
   s.peer.Write(BinHeader(ZDATA, 1000, true) + Subpacket(std::string(200, 'q'), 'h', true));
   s.Expect(Rpos(0, true), "ZRPOS 0 again");
   s.Stream(data, 0);
   s.Finish(2000);
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 1);
-  EXPECT_TRUE(ReadFile(s.path) == data);
+  s.Ends(1, data);
 }
 
 TEST(ZmodemReceive, SecondFileIsSkippedAndTheSessionSucceeds) {
   ReceiverScript s;
   const std::string data = Payload(1500, 6);
-  s.Offer("first.bin", 1500);
-  s.Expect(Rpos(0, true), "ZRPOS");
+  s.Accept("first.bin", 1500);
   s.Stream(data, 0);
   s.Expect(kZrinit, "ZRINIT after the file");
   s.Offer("second.bin", 777);
@@ -213,9 +208,7 @@ TEST(ZmodemReceive, SecondFileIsSkippedAndTheSessionSucceeds) {
   s.peer.Write(HexHeader(ZFIN, 0));
   s.Expect(HexHeader(ZFIN, 1500), "ZFIN");
   s.peer.Write("OO");
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 1);
-  EXPECT_TRUE(ReadFile(s.path) == data);
+  s.Ends(1, data);
   EXPECT_EQ(s.comm().Status.RecvName.get(), "second.bin");
   EXPECT_EQ(s.comm().Status.FileSize.load(), 777);
 }
@@ -245,79 +238,75 @@ TEST(ZmodemReceive, FileInformationGivesNameAsBytesAndDecimalSize) {
   }
 }
 
-TEST(ZmodemReceive, SenderWithoutFileEndsOnItsSecondZfin) {
-  ReceiverScript s;
-  s.peer.Write(HexHeader(ZFIN, 0));
-  s.Expect(kZrinit, "ZRINIT once more");
-  s.peer.Write(HexHeader(ZFIN, 0));
-  s.Expect(HexHeader(ZFIN, 0), "ZFIN");
-  s.peer.Write("OO");
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 1);
-  EXPECT_TRUE(FileExists(s.path));
-  EXPECT_EQ(ReadFile(s.path), "");
-}
-
-TEST(ZmodemReceive, CommandIsAnsweredAsDoneAndNeverRun) {
+// A ZCOMMAND is answered as done and never run; a sender with no file to
+// offer then ends on its second ZFIN, leaving an empty file.
+TEST(ZmodemReceive, CommandIsNeverRunAndASenderWithoutFileEndsOnItsSecondZfin) {
   ReceiverScript s;
   const std::string marker = s.dir.File("ran");
   s.peer.Write(BinHeader(ZCOMMAND, 0x01000000, true) +
                Subpacket("touch " + marker + std::string(1, '\0'), 'k', true));
   s.Expect(HexHeader(ZCOMPL, 0), "ZCOMPL");
   s.peer.Write(HexHeader(ZFIN, 0));
-  s.Expect(kZrinit, "ZRINIT");
+  s.Expect(kZrinit, "ZRINIT once more");
   s.peer.Write(HexHeader(ZFIN, 0));
   s.Expect(HexHeader(ZFIN, 0), "ZFIN");
   s.peer.Write("OO");
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
+  s.Ends(1, "");
+  EXPECT_TRUE(FileExists(s.path));
   EXPECT_FALSE(FileExists(marker));
 }
 
-TEST(ZmodemReceive, DamagedFileInformationIsRefusedAndTakenWhenOfferedAgain) {
-  ReceiverScript s;
-  std::string offer = BinHeader(ZFILE, 0, true) + Subpacket(FileInfo("a", "5"), 'k', true);
-  offer[40] ^= 0x01;
-  s.peer.Write(offer);
-  s.Expect(HexHeader(ZNAK, 0), "ZNAK");
-  s.Offer("a", 5);
-  s.Expect(Rpos(0, true), "ZRPOS");
-  s.Stream("hello", 0);
-  s.Finish(5);
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 1);
-  EXPECT_EQ(ReadFile(s.path), "hello");
-}
-
-// A sender that gives up after the refusal has not delivered its file.
-TEST(ZmodemReceive, SenderEndingAfterARefusedFileFails) {
-  ReceiverScript s;
-  std::string offer = BinHeader(ZFILE, 0, true) + Subpacket(FileInfo("a", "5"), 'k', true);
-  offer[40] ^= 0x01;
-  s.peer.Write(offer);
-  s.Expect(HexHeader(ZNAK, 0), "ZNAK");
-  s.peer.Write(HexHeader(ZFIN, 0));
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 0);
+// Damaged file information gets ZNAK; offered again it is taken, and a
+// sender that gives up instead has not delivered its file.
+TEST(ZmodemReceive, DamagedFileInformationIsRefused) {
+  for (const bool offerAgain : {true, false}) {
+    SCOPED_TRACE(offerAgain);
+    ReceiverScript s;
+    std::string offer = BinHeader(ZFILE, 0, true) + Subpacket(FileInfo("a", "5"), 'k', true);
+    offer[40] ^= 0x01;
+    s.peer.Write(offer);
+    s.Expect(HexHeader(ZNAK, 0), "ZNAK");
+    if (!offerAgain) {
+      s.peer.Write(HexHeader(ZFIN, 0));
+      s.Ends(0, "");
+      continue;
+    }
+    s.Accept("a", 5);
+    s.Stream("hello", 0);
+    s.Finish(5);
+    s.Ends(1, "hello");
+  }
 }
 
 TEST(ZmodemReceive, SenderCancelInsideDataFailsAndKeepsThePartialFile) {
   ReceiverScript s;
   const std::string data = Payload(1024, 7);
-  s.Offer("a", 5000);
-  s.Expect(Rpos(0, true), "ZRPOS");
+  s.Accept("a", 5000);
   s.peer.Write(BinHeader(ZDATA, 0, true) + Subpacket(data, 'i', true) + std::string(8, '\x18') +
                std::string(8, '\x08'));
   s.Expect(std::string(8, '\x18') + std::string(8, '\x08'), "our abort sequence");
-  ASSERT_TRUE(s.peer.station->WaitIdle(5s));
-  EXPECT_EQ(s.comm().TranResult.load(), 0);
-  EXPECT_TRUE(ReadFile(s.path) == data);
+  s.Ends(0, data);
+}
+
+// The cancel arrives while the receiver is clearing the line after damage.
+TEST(ZmodemReceive, SenderCancelDuringTheQuietSecondEndsAtOnce) {
+  ReceiverScript s;
+  const std::string data = Payload(2048, 9);
+  s.Accept("a", 5000);
+  std::string damaged = Subpacket(data.substr(1024), 'i', true);
+  damaged[100] ^= 0x04;
+  s.peer.Write(BinHeader(ZDATA, 0, true) + Subpacket(data.substr(0, 1024), 'i', true) + damaged);
+  s.Expect("*", "one ZPAD");
+  const auto cancelled = Clock::now();
+  s.peer.Write(std::string(8, '\x18') + std::string(8, '\x08'));
+  s.Ends(0, data.substr(0, 1024));
+  EXPECT_LT(Clock::now() - cancelled, 3s);
 }
 
 TEST(ZmodemReceive, UsersCancelEndsWithinSecondsAndKeepsThePartialFile) {
   ReceiverScript s;
   const std::string data = Payload(2048, 8);
-  s.Offer("a", 5000);
-  s.Expect(Rpos(0, true), "ZRPOS");
+  s.Accept("a", 5000);
   s.peer.Write(BinHeader(ZDATA, 0, true) + Subpacket(data.substr(0, 1024), 'i', true) +
                Subpacket(data.substr(1024), 'i', true));
   ASSERT_TRUE(WaitFor([&] { return s.comm().Status.TranSize.load() == 2048; }, 5s));
@@ -332,8 +321,7 @@ TEST(ZmodemReceive, UsersCancelEndsWithinSecondsAndKeepsThePartialFile) {
 
 TEST(ZmodemReceive, FinishGivesUpAfterFourPassesOfNoise) {
   ReceiverScript s;
-  s.Offer("a", 5);
-  s.Expect(Rpos(0, true), "ZRPOS");
+  s.Accept("a", 5);
   s.Stream("hello", 0);
   s.Expect(kZrinit, "ZRINIT after the file");
   s.peer.Write(HexHeader(ZFIN, 0));
