@@ -1,7 +1,8 @@
-// Runs every file of the seed corpus through the fuzz target's entry, for
-// builds without libFuzzer. Fails when an input crashes (the sanitizers
-// report it) or takes longer than a second: every wait here must end at once
-// because the line is down.
+// Runs every file of a seed corpus through a fuzz target's entry, for builds
+// without libFuzzer; each replay program is this driver and one target.
+// Fails when an input crashes (the target's checks abort, the sanitizers
+// report) or takes longer than a second: every wait a target reaches must
+// end at once because its line is down.
 
 #include <chrono>
 #include <cstdint>
