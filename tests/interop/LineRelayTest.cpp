@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "Interop.h"
 #include "LineRelay.h"
 
 namespace {
@@ -58,10 +59,8 @@ class Side {
   // Writes what the line takes right now, without waiting.
   size_t WriteNow(std::string_view bytes) {
     size_t total = 0;
-    for (ssize_t n; total < bytes.size() &&
-                    (n = write(fd_, bytes.data() + total, bytes.size() - total)) > 0;) {
+    for (ssize_t n; (n = write(fd_, bytes.data() + total, bytes.size() - total)) > 0;)
       total += static_cast<size_t>(n);
-    }
     return total;
   }
 
@@ -89,12 +88,13 @@ class Side {
   int fd_;
 };
 
-std::string RandomBytes(size_t count, uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::string s(count, '\0');
-  for (char& c : s) c = static_cast<char>(gen());
-  return s;
-}
+// A relay with a program open on each side.
+struct Line {
+  explicit Line(LineRelay::Options options = {})
+      : relay(options), a(relay.PathA()), b(relay.PathB()) {}
+  LineRelay relay;
+  Side a, b;
+};
 
 size_t DifferingBits(const std::string& a, const std::string& b) {
   size_t bits = 0;
@@ -104,11 +104,11 @@ size_t DifferingBits(const std::string& a, const std::string& b) {
   return bits;
 }
 
-TEST(LineRelay, UnpacedLineCarriesBothDirectionsUnchanged) {
-  LineRelay relay;
-  ASSERT_TRUE(relay.ok());
-  Side a(relay.PathA()), b(relay.PathB());
-  ASSERT_TRUE(a.ok() && b.ok());
+// Stop ends the line, and may be called again.
+TEST(LineRelay, UnpacedLineCarriesBothDirectionsUnchangedUntilStopped) {
+  Line line;
+  auto& [relay, a, b] = line;
+  ASSERT_TRUE(relay.ok() && a.ok() && b.ok());
   const std::string aToB = RandomBytes(200000, 1), bToA = RandomBytes(150000, 2);
   std::thread writer([&] {
     EXPECT_TRUE(a.WriteAll(aToB));
@@ -122,14 +122,20 @@ TEST(LineRelay, UnpacedLineCarriesBothDirectionsUnchanged) {
   EXPECT_EQ(relay.BytesAToB(), aToB.size());
   EXPECT_EQ(relay.BytesBToA(), bToA.size());
   EXPECT_EQ(relay.BitsFlipped(), 0u);
+  EXPECT_GE(relay.RelayCpuSeconds(), 0.0);
+  relay.Stop();
+  relay.Stop();
+  ASSERT_TRUE(a.WriteAll("after"));
+  EXPECT_EQ(b.Read(5, 300), "");
+  EXPECT_EQ(relay.BytesAToB(), aToB.size());
 }
 
 // 19200 bit/s is 1920 bytes a second: 1920 bytes take one second, arriving
 // at an even rate rather than in bursts.
 TEST(LineRelay, PacedLineDeliversAtItsSpeedAndSmoothly) {
-  LineRelay relay(LineRelay::Options{.speed = 19200});
+  Line line(LineRelay::Options{.speed = 19200});
+  auto& [relay, a, b] = line;
   ASSERT_TRUE(relay.ok());
-  Side a(relay.PathA()), b(relay.PathB());
   const std::string data = RandomBytes(1920, 3);
   std::vector<std::pair<double, size_t>> arrivals;
   const auto start = Clock::now();
@@ -147,9 +153,9 @@ TEST(LineRelay, PacedLineDeliversAtItsSpeedAndSmoothly) {
 }
 
 TEST(LineRelay, LatencyDelaysEveryByteOneWay) {
-  LineRelay relay(LineRelay::Options{.latencyMs = 300});
+  Line line(LineRelay::Options{.latencyMs = 300});
+  auto& [relay, a, b] = line;
   ASSERT_TRUE(relay.ok());
-  Side a(relay.PathA()), b(relay.PathB());
   for (Side* from : {&a, &b}) {
     Side* to = from == &a ? &b : &a;
     const auto start = Clock::now();
@@ -167,9 +173,9 @@ TEST(LineRelay, BitErrorsFollowTheRateAndTheSeed) {
   const std::string data = RandomBytes(100000, 4);
   std::vector<std::string> received;
   for (uint64_t seed : {7u, 7u, 8u}) {
-    LineRelay relay(LineRelay::Options{.bitErrorRate = 1e-3, .seed = seed});
+    Line line(LineRelay::Options{.bitErrorRate = 1e-3, .seed = seed});
+    auto& [relay, a, b] = line;
     ASSERT_TRUE(relay.ok());
-    Side a(relay.PathA()), b(relay.PathB());
     std::thread writer([&] { EXPECT_TRUE(a.WriteAll(data)); });
     received.push_back(b.Read(data.size()));
     writer.join();
@@ -186,9 +192,9 @@ TEST(LineRelay, BitErrorsFollowTheRateAndTheSeed) {
 // A slow line holds the sender back: the ptys' queues fill and further
 // writes wait, instead of the relay soaking up everything at once.
 TEST(LineRelay, SlowLineHoldsTheSenderBack) {
-  LineRelay relay(LineRelay::Options{.speed = 9600});
+  Line line(LineRelay::Options{.speed = 9600});
+  auto& [relay, a, b] = line;
   ASSERT_TRUE(relay.ok());
-  Side a(relay.PathA()), b(relay.PathB());
   const std::string data = RandomBytes(1 << 20, 5);
   const size_t taken = a.WriteNow(data);
   EXPECT_GT(taken, 0u);
@@ -214,20 +220,6 @@ TEST(LineRelay, LineSurvivesASideReopeningItsDevice) {
   EXPECT_EQ(b.Read(12), "while closed");
   ASSERT_TRUE(b.WriteAll("again"));
   EXPECT_EQ(a.Read(5), "again");
-}
-
-TEST(LineRelay, StopEndsTheLineAndCanBeRepeated) {
-  LineRelay relay;
-  ASSERT_TRUE(relay.ok());
-  Side a(relay.PathA()), b(relay.PathB());
-  ASSERT_TRUE(a.WriteAll("before"));
-  EXPECT_EQ(b.Read(6), "before");
-  EXPECT_GE(relay.RelayCpuSeconds(), 0.0);
-  relay.Stop();
-  relay.Stop();
-  ASSERT_TRUE(a.WriteAll("after"));
-  EXPECT_EQ(b.Read(5, 300), "");
-  EXPECT_EQ(relay.BytesAToB(), 6u);
 }
 
 }  // namespace

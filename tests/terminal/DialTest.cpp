@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -14,7 +13,6 @@
 #include "LogName.h"
 #include "PaneTestSupport.h"
 #include "ProgramFolder.h"
-#include "PtyPair.h"
 
 namespace {
 
@@ -52,7 +50,6 @@ class DialTest : public ::testing::Test {
 
 TEST_F(DialTest, ClosedPortOpensFirstAndTheSessionLogsUnderTheEntrysName) {
   TKelTerm& w = OpenWith(line.DevicePath(), {});
-  const QString defaultName = w.LogFileName->text();
   w.NetSetting->trigger();
   w.AddNet->click();
   Pick(w, 0);
@@ -75,10 +72,6 @@ TEST_F(DialTest, ClosedPortOpensFirstAndTheSessionLogsUnderTheEntrysName) {
   EXPECT_TRUE(WaitUntil([&] {
     return ReadFileBytes(path).find("CONNECT 2400\r\n") != std::string::npos;
   })) << ReadFileBytes(path);
-  w.PortOC->click();
-  EXPECT_FALSE(w.KELCOMM1->IsOpen());
-  EXPECT_EQ(w.LogFileName->text(), defaultName) << "the close restores the default name";
-  EXPECT_EQ(ReadFileBytes(ProgramFilePath(defaultName)), "<missing>");
   EXPECT_TRUE(h.errorBoxes.isEmpty());
 }
 
@@ -104,33 +97,6 @@ TEST_F(DialTest, OpenPortSendsAtOnceAndKeepsItsLog) {
   EXPECT_EQ(ReadFileBytes(ProgramFilePath(w.LogFileName->text())), "<missing>");
 }
 
-TEST_F(DialTest, DialTextIsCommandNumberAndCrAsTyped) {
-  struct Case {
-    const char* what;
-    QString command, number;
-    std::string sent;
-  };
-  const std::vector<Case> cases = {
-      {"tone dialing", "ATDT", "03-1234-5678", "ATDT03-1234-5678\r"},
-      {"empty number", "ATD", "", "ATD\r"},
-      {"empty command", "", "123", "123\r"},
-      {"spaces kept", "ATD ", " 1 2 ", "ATD  1 2 \r"},
-  };
-  TKelTerm& w = OpenWith(line.DevicePath(), {{"host", "1", "D.LOG"}});
-  w.ModemSetting->trigger();
-  for (const Case& c : cases) {
-    FocusOn(w.DialCommand);
-    ReplaceText(c.command);
-    Pick(w, 0);
-    FocusOn(w.NetTelNo);
-    ReplaceText(c.number);
-    w.DialButton->click();
-    EXPECT_EQ(line.far().ReadFor(c.sent.size() + 1, 300ms), c.sent) << c.what;
-    EXPECT_EQ(FromShiftJis(w.SettingList.Line(2)), c.command) << c.what;
-    EXPECT_EQ(FromShiftJis(w.SettingList.Line(11)), c.number) << c.what;
-  }
-}
-
 TEST_F(DialTest, DoubleClickPicksAndDials) {
   TKelTerm& w = OpenWith(line.DevicePath(), {{"a", "111", "A.LOG"}, {"b", "222", "B.LOG"}});
   w.NetSetting->trigger();
@@ -152,46 +118,6 @@ TEST_F(DialTest, PortThatCannotOpenEndsInTheErrorBoxAndKeepsThePhoneBook) {
   EXPECT_FALSE(w.PortOC->isChecked());
   ExpectPhoneBookClosed(w);
   EXPECT_EQ(w.SettingList.Lines, lines);
-  h.CloseWindow();
-  EXPECT_EQ(h.ReadSettings(),
-            SettingsWithEntries("virtual:no-such-line", {{"host", "555", "H.LOG"}}));
-}
-
-// The whole path on a pseudo-terminal: the device typed in the modem pane, a
-// new host dialed from the phone book, the session logged under the host's
-// name, and everything there again after a restart.
-TEST_F(DialTest, HostOnAPseudoTerminalIsDialedLoggedAndRemembered) {
-  PtyPair pty;
-  ASSERT_TRUE(pty.ok());
-  TKelTerm& w = h.Open();
-  ActivateWindow(w);
-  w.ModemSetting->trigger();
-  FocusOn(w.PortDevice);
-  TypeText(QString::fromStdString(pty.slavePath()));
-  w.NetSetting->trigger();
-  w.AddNet->click();
-  Pick(w, 0);
-  FocusOn(w.NetName);
-  ReplaceText("パソコン通信");
-  FocusOn(w.NetLogFileName);
-  ReplaceText("PC%y.LOG");
-  w.DialButton->click();
-  EXPECT_EQ(pty.Read(16), "ATD999-999-9999\r");
-  const QString logName = Expanded("PC%y.LOG");
-  EXPECT_EQ(w.LogFileName->text(), logName);
-  ASSERT_TRUE(pty.WriteAll("CONNECT 9600\r\n"));
-  EXPECT_TRUE(WaitUntil([&] {
-    return ReadFileBytes(ProgramFilePath(logName)).find("CONNECT 9600\r\n") != std::string::npos;
-  }));
-  h.CloseWindow();
-  EXPECT_EQ(pty.Read(8), "+++ATH\r\n") << "a pty has carrier: the exit hangs up";
-
-  TKelTerm& again = h.Open();
-  again.ModemSetting->trigger();
-  EXPECT_EQ(again.PortDevice->currentText().toStdString(), pty.slavePath());
-  again.NetSetting->trigger();
-  EXPECT_EQ(ItemTexts(again.NetList), QStringList({"パソコン通信"}));
-  EXPECT_TRUE(h.errorBoxes.isEmpty()) << h.errorBoxes.join("|").toStdString();
 }
 
 }  // namespace

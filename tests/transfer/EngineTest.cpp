@@ -18,21 +18,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A component open on a line whose far end nobody drives.
-struct Lone {
-  Lone() : name(UniqueLineName("lone")), line(VirtualLine::Create(name)) {
-    station = std::make_unique<Station>("virtual:" + name, pr_XMODEM_SUM_128);
-    line->end(1).SetRts(true);
-  }
-  ~Lone() {
-    station.reset();
-    VirtualLine::Remove(name);
-  }
+// A component open on a line whose far end the test drives by hand.
+struct Lone : ScriptedLine {
+  Lone() : ScriptedLine(pr_XMODEM_SUM_128) {}
   TKELCOMM& comm() { return station->comm; }
   TKelEngine& engine() { return station->comm.Engine(); }
-  std::string name;
-  std::shared_ptr<VirtualLine> line;
-  std::unique_ptr<Station> station;
 };
 
 std::string Pattern(size_t n) {

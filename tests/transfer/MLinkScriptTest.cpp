@@ -53,7 +53,8 @@ VirtualLine::Options HeldOptions() {
 constexpr int kHeldQueue = 128;
 
 struct SenderScript {
-  SenderScript(const std::string& name, const std::string& data, bool held = false)
+  SenderScript(const std::string& name, const std::string& data, bool held = false,
+               const LocalTime& modified = kJune1997)
       : peer(pr_MLINK, held ? HeldOptions() : VirtualLine::Options{}),
         path(dir.File(name)),
         data(data) {
@@ -63,7 +64,7 @@ struct SenderScript {
       comm().Open();
     }
     WriteFile(path, data);
-    SetModified(path, kJune1997);
+    SetModified(path, modified);
     comm().StartUpload(path);
   }
   TKELCOMM& comm() { return peer.station->comm; }
@@ -83,6 +84,13 @@ struct SenderScript {
     EXPECT_EQ(peer.Read(1), "\r") << "the sender's closing CR";
     peer.Write("\r");
     EXPECT_TRUE(peer.station->WaitIdle(3s));
+  }
+  // The retry CR and the closing CR, at once.
+  void CancelEnds() {
+    comm().RequestCancel();
+    EXPECT_EQ(peer.Read(2), "\r\r");
+    EXPECT_TRUE(peer.station->WaitIdle(1s));
+    EXPECT_EQ(comm().TranResult.load(), 0);
   }
   ScratchDir dir;
   ScriptedLine peer;
@@ -105,40 +113,27 @@ TEST(MLinkSender, GoodExchangeRunsInOrder) {
   EXPECT_EQ(s.peer.Read(1, 50ms), "");
 }
 
-struct HeaderCase {
-  const char* file;  // UTF-8, as on disk
-  size_t size;
-  LocalTime modified;
-  std::string line;  // Shift-JIS, as on the line
-};
-
 // The name goes as it stands (no case change, blanks kept, converted to
 // Shift-JIS), the size in decimal and the local modification time. A cancel
 // while the sender waits for the acceptance ends the transfer at once.
 TEST(MLinkSender, HeaderCarriesNameSizeAndLocalTime) {
-  const std::vector<HeaderCase> cases = {
-      {"report.txt", 1500, kJune1997, "report.txt 1500 1997/06/01 09:05:03\r"},
+  const struct {
+    const char* file;  // UTF-8, as on disk
+    size_t size;
+    LocalTime modified;
+    std::string line;  // Shift-JIS, as on the line
+  } cases[] = {
       {"Read Me.TXT", 1, {2024, 12, 31, 23, 59, 59}, "Read Me.TXT 1 2024/12/31 23:59:59\r"},
       {"日本語.bin",
        70000,
        {2000, 2, 29, 0, 0, 0},
        "\x93\xfa\x96{\x8c\xea.bin 70000 2000/02/29 00:00:00\r"},
   };
-  for (const HeaderCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    ScratchDir dir;
-    ScriptedLine peer(pr_MLINK);
-    const std::string path = dir.File(c.file);
-    WriteFile(path, RandomBytes(c.size, 42));
-    SetModified(path, c.modified);
-    TKELCOMM& comm = peer.station->comm;
-    comm.StartUpload(path);
-    peer.Write("M");
-    EXPECT_EQ(peer.Read(c.line.size()), c.line);
-    comm.RequestCancel();
-    EXPECT_EQ(peer.Read(2), "\r\r") << "the retry CR and the closing CR";
-    EXPECT_TRUE(peer.station->WaitIdle(1s));
-    EXPECT_EQ(comm.TranResult.load(), 0);
+    SenderScript s(c.file, RandomBytes(c.size, 42), false, c.modified);
+    EXPECT_EQ(s.Header(), c.line);
+    s.CancelEnds();
   }
 }
 
@@ -200,9 +195,7 @@ TEST(MLinkSender, AbortLetterStopsTheDataAfterTheCurrentFileRead) {
     EXPECT_EQ(s.comm().Status.TranSize.load(), 1024);
     EXPECT_EQ(s.comm().TranResult.load(), 0);
     EXPECT_EQ(s.comm().TranMode.load(), 1) << "waiting to try again";
-    s.comm().RequestCancel();
-    EXPECT_EQ(s.peer.Read(2), "\r\r");
-    EXPECT_TRUE(s.peer.station->WaitIdle(1s));
+    s.CancelEnds();
   }
 }
 
@@ -249,11 +242,8 @@ TEST(MLinkSender, CancelDuringTheRetryPauseStopsAtOnce) {
   s.peer.Write("A");
   ASSERT_TRUE(WaitFor([&] { return s.comm().TranResult.load() == 0; }, 2s));
   const auto cancelled = Clock::now();
-  s.comm().RequestCancel();
-  EXPECT_EQ(s.peer.Read(2), "\r\r");
-  EXPECT_TRUE(s.peer.station->WaitIdle(1s));
+  s.CancelEnds();
   EXPECT_LT(Clock::now() - cancelled, 1s);
-  EXPECT_EQ(s.comm().TranResult.load(), 0);
   EXPECT_EQ(s.peer.Read(1, 50ms), "") << "no further attempt";
 }
 

@@ -9,23 +9,16 @@
 #include <thread>
 
 #include "TransferSupport.h"
+#include "ZmodemWire.h"
 
 using namespace xfertest;
 
 namespace {
 
-// The ZRINIT our receiver offers, with CRC-32, as its hex header goes.
+// The ZRINIT our receiver offers, as its hex header goes, without CR LF.
 std::string ZrinitHex(uint8_t flags) {
-  const std::string h = {'\x01', '\0', '\0', '\0', static_cast<char>(flags)};
-  const uint16_t crc = Crc16Of(h);
-  std::string out =
-      "**\x18"
-      "B";
-  for (unsigned char c : h + static_cast<char>(crc >> 8) + static_cast<char>(crc)) {
-    out += "0123456789abcdef"[c >> 4];
-    out += "0123456789abcdef"[c & 15];
-  }
-  return out;
+  const std::string h = zwire::HexHeader(1, static_cast<uint32_t>(flags) << 24);
+  return h.substr(0, h.size() - 2);
 }
 
 bool EndsWith(const std::string& s, const std::string& end) {
@@ -58,6 +51,12 @@ class Pair {
     relay_.join();
     VirtualLine::Remove(txName_);
     VirtualLine::Remove(rxName_);
+  }
+  // Offers a file of data from the sender and starts the receiver.
+  void Start(const ScratchDir& dir, const std::string& name, const std::string& data) {
+    WriteFile(dir.File(name), data);
+    sender->comm.StartUpload(dir.File(name));
+    receiver->comm.StartDownload(dir.File("received"));
   }
   bool WaitBothIdle(std::chrono::milliseconds timeout) {
     return WaitFor(
@@ -123,11 +122,9 @@ TEST_P(ZmodemLoopback, DeliversTheFileExactly) {
   ScratchDir dir;
   Pair pair(c.crc16);
   const std::string data = RandomBytes(c.size, static_cast<uint32_t>(c.size));
-  WriteFile(dir.File("Loop Data.BIN"), data);
+  pair.Start(dir, "Loop Data.BIN", data);
   TKELCOMM& tx = pair.sender->comm;
   TKELCOMM& rx = pair.receiver->comm;
-  tx.StartUpload(dir.File("Loop Data.BIN"));
-  rx.StartDownload(dir.File("received"));
   ASSERT_TRUE(pair.WaitBothIdle(30s));
   EXPECT_EQ(tx.TranResult.load(), 1);
   EXPECT_EQ(rx.TranResult.load(), 1);
@@ -190,11 +187,9 @@ TEST_P(ZmodemNoisyLine, FileArrivesIntactThroughRepositioning) {
   options.seed = c.seed;
   Pair pair(false, options);
   const std::string data = RandomBytes(c.size, 99);
-  WriteFile(dir.File("noisy.bin"), data);
+  pair.Start(dir, "noisy.bin", data);
   TKELCOMM& tx = pair.sender->comm;
   TKELCOMM& rx = pair.receiver->comm;
-  tx.StartUpload(dir.File("noisy.bin"));
-  rx.StartDownload(dir.File("received"));
   ASSERT_TRUE(pair.WaitBothIdle(60s));
   EXPECT_EQ(tx.TranResult.load(), 1);
   EXPECT_EQ(rx.TranResult.load(), 1);
@@ -219,11 +214,9 @@ TEST_P(ZmodemCancel, EndsBothSidesQuickly) {
   VirtualLine::Options paced;
   paced.speed = 115200;
   Pair pair(false, paced);
-  WriteFile(dir.File("big.bin"), RandomBytes(1 << 20, 3));
+  pair.Start(dir, "big.bin", RandomBytes(1 << 20, 3));
   TKELCOMM& tx = pair.sender->comm;
   TKELCOMM& rx = pair.receiver->comm;
-  tx.StartUpload(dir.File("big.bin"));
-  rx.StartDownload(dir.File("received"));
   ASSERT_TRUE(WaitFor([&] { return rx.Status.TranSize.load() >= 8192; }, 10s));
   (senderCancels ? tx : rx).RequestCancel();
   ASSERT_TRUE(pair.WaitBothIdle(5s));
