@@ -33,7 +33,7 @@ TEST_P(CancelAtRandom, EndsTheTransferAndTheNextOneWorks) {
   ASSERT_TRUE(pair.WaitReceived(oursSends, at, 20s));
   ASSERT_NE(pair.ours().TranMode.load(), 0);
   pair.ours().RequestCancel();
-  ASSERT_TRUE(pair.WaitIdle(pair.ours(), 3s)) << "still running after the cancel";
+  ASSERT_TRUE(pair.WaitIdle(pair.ours(), 5s)) << "still running after the cancel";
   EXPECT_EQ(pair.ours().TranResult.load(), 0);
   if (!oursSends) {
     EXPECT_TRUE(IsStartOf(c.protocol, pair.data, ReadFile(pair.target)));
