@@ -1,48 +1,12 @@
 #include "DemoTexts.h"
 
-#include <iconv.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
+
+#include "Names.h"
 
 namespace demotext {
 
-namespace {
-
-size_t Utf8Length(unsigned char c) {
-  if (c >= 0xF0 && c <= 0xF7) return 4;
-  if (c >= 0xE0) return c <= 0xEF ? 3 : 1;
-  if (c >= 0xC2) return 2;
-  return 1;
-}
-
-}  // namespace
-
-// CP932 rather than plain Shift_JIS: the terminal decodes the Windows
-// superset, and its mapping of the wave dash and the like is the one users
-// expect.
-std::string ToSjis(std::string_view utf8) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(utf8);
-  std::string out;
-  char buffer[512];
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  while (inLeft > 0) {
-    char* dst = buffer;
-    size_t dstLeft = sizeof buffer;
-    const size_t r = iconv(cd, &in, &inLeft, &dst, &dstLeft);
-    out.append(buffer, static_cast<size_t>(dst - buffer));
-    if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
-    const size_t skip = std::min(inLeft, Utf8Length(static_cast<unsigned char>(*in)));
-    in += skip;
-    inLeft -= skip;
-    out += '?';
-  }
-  iconv_close(cd);
-  return out;
-}
+std::string ToSjis(std::string_view utf8) { return Utf8ToShiftJis(utf8, '?'); }
 
 std::string Line(std::string_view utf8) { return ToSjis(utf8) + "\r\n"; }
 

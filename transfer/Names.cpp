@@ -17,9 +17,11 @@ size_t Utf8Length(unsigned char c) {
   return 1;
 }
 
-std::string ToShiftJis(const std::string& utf8) {
+}  // namespace
+
+std::string Utf8ToShiftJis(std::string_view utf8, char standIn) {
   iconv_t cd = iconv_open("CP932", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(utf8);
   std::string out;
   char buffer[256];
   char* in = const_cast<char*>(utf8.data());
@@ -34,17 +36,15 @@ std::string ToShiftJis(const std::string& utf8) {
     const size_t skip = std::min(inLeft, Utf8Length(static_cast<unsigned char>(*in)));
     in += skip;
     inLeft -= skip;
-    out += '_';
+    out += standIn;
   }
   iconv_close(cd);
   return out;
 }
 
-}  // namespace
-
 std::string AnnouncedName(const std::string& path) {
   const size_t slash = path.rfind('/');
-  return ToShiftJis(slash == std::string::npos ? path : path.substr(slash + 1));
+  return Utf8ToShiftJis(slash == std::string::npos ? path : path.substr(slash + 1), '_');
 }
 
 void LowerSingleByteLetters(std::string& text) {

@@ -3,6 +3,12 @@
 // UTF-8. These are the only conversions between the two in the engine.
 
 #include <string>
+#include <string_view>
+
+// UTF-8 text as Shift-JIS (CP932, the Windows superset the terminal
+// decodes); a character without a Shift-JIS form, or a malformed one,
+// becomes standIn.
+std::string Utf8ToShiftJis(std::string_view utf8, char standIn);
 
 // The name announced for a local file: the part of path after the last "/",
 // converted from UTF-8 to Shift-JIS (CP932). A character that has no
