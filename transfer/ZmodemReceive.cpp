@@ -52,7 +52,10 @@ void WriteWaiting(TZRecv& R, bool& error) {
   const int written = ok ? R.E.WriteBytes(R.Waiting.data(), count) : 0;
   R.Waiting.clear();
   R.FilePos = written == count ? position + count : -1;
-  if (written < count) error = true;
+  if (written == count) return;
+  // The count shown stops at what the file holds.
+  R.E.Comm.Status.TranSize = position + written;
+  error = true;
 }
 
 TZRecv::~TZRecv() {

@@ -84,6 +84,7 @@ TEST_P(DiskFault, DownloadFailsWithTheAbortAndThePortWorks) {
     return WaitFor([&] { return done(pair.HeardByPeer()); }, 2s);
   };
   if (c.target == Target::FullDisk) {
+    EXPECT_EQ(pair.ours().Status.TranSize.load(), 0) << "nothing was stored";
     EXPECT_TRUE(heard([&](const std::string& h) { return h.find(refusal.full) != h.npos; }))
         << pair.HeardByPeer();
   } else {
