@@ -38,6 +38,11 @@ using Clock = std::chrono::steady_clock;
 constexpr int kModemPollMs = 10;
 constexpr auto kPtyPollInterval = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(5));
 constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
+// A writer that finds no room waits this long at first, twice as long each
+// time the queue still has not moved, and at most the longest pause (or the
+// time the line needs to send what waits, when that is longer).
+constexpr int64_t kFirstPauseUs = 50;
+constexpr int64_t kLongestPauseUs = 1000;
 
 struct StandardSpeed {
   uint32_t bitsPerSecond;
@@ -219,7 +224,7 @@ class PosixSerialDevice final : public SerialDevice {
   void RecordHangUp() {
     if (!hungUp_.exchange(true)) hangUpUnseen_ = true;
   }
-  int DrainTimeMs(size_t bytes) const;
+  int64_t DrainTimeUs(size_t bytes) const;
   // A transfer asks for the lines before every byte; on a pty the answer
   // only changes at a hang-up, which every wait reports anyway. Looking at
   // most once per interval keeps a poll() off every byte.
@@ -240,6 +245,7 @@ class PosixSerialDevice final : public SerialDevice {
   // noticed the hang-up first.
   std::atomic<bool> hangUpUnseen_{false};
   std::atomic<int64_t> nextPtyPoll_{0};
+  std::atomic<int64_t> pauseUs_{kFirstPauseUs};  // the next wait for room
   std::atomic<bool> noErrorCounts_{false};
   mutable std::mutex dcbMutex_;
   TDcb dcb_;
@@ -348,6 +354,7 @@ long PosixSerialDevice::WriteSome(const uint8_t* buffer, size_t count) {
   if (!TransferAllowed(access)) return -1;
   if (count == 0) return 0;
   const ssize_t n = write(fd_, buffer, count);
+  if (n > 0) pauseUs_ = kFirstPauseUs;
   return n >= 0 ? n : Failure(errno);
 }
 
@@ -475,20 +482,26 @@ void PosixSerialDevice::WaitOutputRoom(int timeoutMs) {
   // Writable at once while the queue has not moved: a tty says writable
   // below its wake-up mark, which may still be more than the caller allows,
   // and a pty says so even when its reader lags. Give the line the time to
-  // send what waits rather than asking again at once.
-  int pause = DrainTimeMs(static_cast<size_t>(std::max(after, 0)));
-  if (timeoutMs >= 0) pause = std::min(pause, timeoutMs);
+  // send what waits rather than asking again at once. A pty's reader takes
+  // bytes as fast as it can: the first pauses are short, so that a writer
+  // streaming into it is not held back, and they grow while it lags.
+  const int64_t lag = pauseUs_.load();
+  pauseUs_ = std::min(lag * 2, kLongestPauseUs);
+  int64_t pause = std::max(lag, DrainTimeUs(static_cast<size_t>(std::max(after, 0))));
+  if (timeoutMs >= 0) pause = std::min(pause, int64_t{timeoutMs} * 1000);
+  const timespec wait{static_cast<time_t>(pause / 1'000'000),
+                      static_cast<long>(pause % 1'000'000) * 1000};
   pollfd closing{closeEvent_, POLLIN, 0};
-  poll(&closing, 1, pause);
+  ppoll(&closing, 1, &wait, nullptr);
 }
 
-// The time the line needs to send bytes at its speed, at least 1 ms.
-int PosixSerialDevice::DrainTimeMs(size_t bytes) const {
+// The time the line needs to send bytes at its speed.
+int64_t PosixSerialDevice::DrainTimeUs(size_t bytes) const {
   const TDcb dcb = Dcb();
   const uint64_t bitsPerByte =
       1 + std::max<uint64_t>(dcb.ByteSize, 5) + (dcb.Parity ? 1 : 0) + (dcb.StopBits ? 2 : 1);
-  const uint64_t ms = (bytes * bitsPerByte * 1000 + dcb.BaudRate - 1) / dcb.BaudRate;
-  return static_cast<int>(std::clamp<uint64_t>(ms, 1, 60'000));
+  const uint64_t us = (bytes * bitsPerByte * 1'000'000 + dcb.BaudRate - 1) / dcb.BaudRate;
+  return static_cast<int64_t>(std::min<uint64_t>(us, 60'000'000));
 }
 
 void PosixSerialDevice::Close() {
