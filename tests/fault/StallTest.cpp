@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <thread>
 
@@ -53,13 +54,15 @@ std::string HeaderStart(protType p) {
   return "stalled.bin 12";                      // the size never ends
 }
 
-// Random bytes at the line's pace for the given time. CAN is left out: two
-// of them are a sender's cancel, which ends any of our receivers at once.
-void Flood(VirtualLine::End& end, std::chrono::milliseconds length) {
+// Random bytes at the line's pace until told to stop or for the given time.
+// CAN is left out: two of them are a sender's cancel, which ends any of our
+// receivers at once.
+void Flood(VirtualLine::End& end, std::chrono::milliseconds length,
+           const std::atomic<bool>& stop = false) {
   std::mt19937 random(7);
   const auto until = Clock::now() + length;
   std::string chunk(2048, '\0');
-  while (Clock::now() < until) {
+  while (Clock::now() < until && !stop) {
     if (end.Pending() < chunk.size()) {
       for (char& c : chunk) {
         c = static_cast<char>(random());
@@ -110,6 +113,28 @@ TEST_P(Stall, ReceiverInvitesAgainAndTakesTheNextSender) {
   }
   pair.Settle();
   EXPECT_TRUE(pair.WorksAgain(false));
+}
+
+// Every receiver at once, each under its own endless flood: the user's
+// cancel ends it within a second or two while the garbage goes on.
+TEST(Flood, CancelEndsEveryReceiverWhileTheGarbageGoesOn) {
+  std::vector<std::unique_ptr<Pair>> pairs;
+  for (protType p : kProtocols) {
+    pairs.push_back(std::make_unique<Pair>(p, kLineSpeed, 1000, 3));
+    pairs.back()->ours().StartDownload(pairs.back()->target);
+  }
+  std::atomic<bool> stop = false;
+  std::vector<std::thread> floods;
+  for (auto& pair : pairs) floods.emplace_back([&] { Flood(pair->line->end(1), 60s, stop); });
+  std::this_thread::sleep_for(3s);
+  for (auto& pair : pairs) pair->ours().RequestCancel();
+  for (auto& pair : pairs) {
+    SCOPED_TRACE(Label(pair->protocol));
+    EXPECT_TRUE(pair->WaitIdle(pair->ours(), 2s));
+    EXPECT_EQ(pair->ours().TranResult.load(), 0);
+  }
+  stop = true;
+  for (auto& t : floods) t.join();
 }
 
 std::vector<StallCase> AllCases() {
