@@ -10,16 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzCheck.h"
 #include "LogName.h"
 
 namespace {
 
 // The longest expansion of one code: a sign and the digits of a year.
 constexpr size_t kLongestCode = 12;
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
 
 }  // namespace
 

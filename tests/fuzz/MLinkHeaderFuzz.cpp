@@ -11,15 +11,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "FuzzCheck.h"
 #include "FuzzLine.h"
-
-namespace {
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TKELCOMM& comm = fuzzline::Comm();

@@ -9,16 +9,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "FuzzCheck.h"
 #include "FuzzLine.h"
 #include "Protocols.h"
-
-namespace {
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -58,33 +58,6 @@ uint32_t Crc32(const std::string& bytes) {
   return ~crc;
 }
 
-// Answers the window's file dialog with path once it is up, as a user
-// typing the name and pressing the dialog's button.
-class FileDialogAnswer {
- public:
-  FileDialogAnswer(QFileDialog* const& dialog, const QString& path) {
-    timer_.setInterval(5);
-    QObject::connect(&timer_, &QTimer::timeout, [this, &dialog, path] {
-      if (!dialog || !dialog->isVisible()) return;
-      if (!title.isEmpty()) {
-        auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ADD_FAILURE() << "the file dialog did not take the answer";
-        (question ? static_cast<QDialog*>(question) : dialog)->reject();
-        return;
-      }
-      title = dialog->windowTitle();
-      dialog->selectFile(path);
-      if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
-      static_cast<QDialog*>(dialog)->accept();
-    });
-    timer_.start();
-  }
-  QString title;
-
- private:
-  QTimer timer_;
-};
-
 class DemoSessionTest : public ::testing::Test {
  protected:
   // The buffer's lines from first on, decoded; the last one is the current

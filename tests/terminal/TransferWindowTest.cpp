@@ -41,43 +41,6 @@ std::string Blocked(protType protocol, const std::string& bytes) {
   return padded;
 }
 
-// Answers a file dialog of the window once it is up: types the path into
-// its name field and confirms, or cancels when the path is empty. A question
-// the dialog asks in turn (such as replacing a file) is a failure, and is
-// turned down so that the test goes on.
-class FileDialogAnswer {
- public:
-  FileDialogAnswer(QFileDialog* const& dialog, const QString& path) {
-    timer_.setInterval(5);
-    QObject::connect(&timer_, &QTimer::timeout, [this, &dialog, path] {
-      if (!dialog || !dialog->isVisible()) return;
-      auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-      if (!title.isEmpty()) {
-        auto* question = qobject_cast<QMessageBox*>(modal);
-        ADD_FAILURE() << "the file dialog did not take the answer"
-                      << (question ? ": " + question->text().toStdString() : std::string());
-        (modal ? modal : dialog)->reject();
-        return;
-      }
-      title = dialog->windowTitle();
-      if (path.isEmpty()) {
-        dialog->reject();
-        return;
-      }
-      // A name picked from the list earlier would win over the typed one:
-      // selecting the file clears that pick, typing makes the name certain.
-      dialog->selectFile(path);
-      if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
-      static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
-    });
-    timer_.start();
-  }
-  QString title;  // the title of the dialog answered; empty before
-
- private:
-  QTimer timer_;
-};
-
 // What the progress dialog showed after each tick of the window.
 struct Sample {
   bool visible;

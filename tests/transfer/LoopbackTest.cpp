@@ -13,27 +13,7 @@ using namespace xfertest;
 
 namespace {
 
-// Two components joined by a line: the sender on end 0, the receiver on 1.
-struct Pair {
-  explicit Pair(protType protocol, VirtualLine::Options options = {})
-      : name(UniqueLineName("loop")), line(VirtualLine::Create(name, options)) {
-    sender = std::make_unique<Station>("virtual:" + name, protocol);
-    receiver = std::make_unique<Station>("virtual:" + name + "/1", protocol);
-  }
-  ~Pair() {
-    sender.reset();
-    receiver.reset();
-    VirtualLine::Remove(name);
-  }
-  bool WaitBothIdle(std::chrono::milliseconds timeout) {
-    return WaitFor(
-        [&] { return sender->comm.TranMode.load() == 0 && receiver->comm.TranMode.load() == 0; },
-        timeout);
-  }
-  std::string name;
-  std::shared_ptr<VirtualLine> line;
-  std::unique_ptr<Station> sender, receiver;
-};
+using Pair = StationPair;
 
 bool IsXmodem(protType p) { return p <= pr_XMODEM_CRC_1024; }
 

@@ -20,25 +20,9 @@ VirtualLine::Options Paced() {
   return o;
 }
 
-// Two components joined by a line: the sender on end 0, the receiver on 1.
-struct Pair {
-  Pair() : name(UniqueLineName("mlink")), line(VirtualLine::Create(name, Paced())) {
-    sender = std::make_unique<Station>("virtual:" + name, pr_MLINK);
-    receiver = std::make_unique<Station>("virtual:" + name + "/1", pr_MLINK);
-  }
-  ~Pair() {
-    sender.reset();
-    receiver.reset();
-    VirtualLine::Remove(name);
-  }
-  bool WaitBothIdle(std::chrono::milliseconds timeout) {
-    return WaitFor(
-        [&] { return sender->comm.TranMode.load() == 0 && receiver->comm.TranMode.load() == 0; },
-        timeout);
-  }
-  std::string name;
-  std::shared_ptr<VirtualLine> line;
-  std::unique_ptr<Station> sender, receiver;
+// M-LINK's sender on end 0 and its receiver on end 1, at 115200 bit/s.
+struct Pair : StationPair {
+  Pair() : StationPair(pr_MLINK, Paced()) {}
 };
 
 struct LoopCase {

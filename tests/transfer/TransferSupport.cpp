@@ -77,6 +77,24 @@ bool Station::WaitIdle(std::chrono::milliseconds timeout) {
   return WaitFor([&] { return comm.TranMode.load() == 0; }, timeout);
 }
 
+StationPair::StationPair(protType protocol, VirtualLine::Options options)
+    : name(UniqueLineName("pair")), line(VirtualLine::Create(name, options)) {
+  sender = std::make_unique<Station>("virtual:" + name, protocol);
+  receiver = std::make_unique<Station>("virtual:" + name + "/1", protocol);
+}
+
+StationPair::~StationPair() {
+  sender.reset();
+  receiver.reset();
+  VirtualLine::Remove(name);
+}
+
+bool StationPair::WaitBothIdle(std::chrono::milliseconds timeout) {
+  return WaitFor(
+      [&] { return sender->comm.TranMode.load() == 0 && receiver->comm.TranMode.load() == 0; },
+      timeout);
+}
+
 ScriptedLine::ScriptedLine(protType protocol, VirtualLine::Options options)
     : name(UniqueLineName("script")), line(VirtualLine::Create(name, options)) {
   station = std::make_unique<Station>("virtual:" + name, protocol);

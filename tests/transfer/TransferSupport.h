@@ -49,6 +49,16 @@ struct Station {
   CommCollector window{comm};
 };
 
+// Two components joined by a line: the sender on end 0, the receiver on 1.
+struct StationPair {
+  StationPair(protType protocol, VirtualLine::Options options = {});
+  ~StationPair();
+  bool WaitBothIdle(std::chrono::milliseconds timeout);
+  std::string name;
+  std::shared_ptr<VirtualLine> line;
+  std::unique_ptr<Station> sender, receiver;
+};
+
 // A line with our component on end 0 and the test driving end 1.
 struct ScriptedLine {
   explicit ScriptedLine(protType protocol, VirtualLine::Options options = {});
