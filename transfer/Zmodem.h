@@ -200,6 +200,9 @@ bool ZPending(TZFrame& Z);
 bool ZWaitByte(TZFrame& Z);
 // Discards the bytes waiting in the frame and in the ring.
 void ZFlushRing(TZFrame& Z);
+// Discards the waiting bytes as ZFlushRing does; false when they held the
+// peer's cancel (a run of CANs), which must not be lost with the rest.
+bool ZFlushRingKeepingCancel(TZFrame& Z);
 // Discards input until the line has been quiet for a second.
 void ZDrainLine(TZFrame& Z);
 

@@ -125,6 +125,23 @@ void ZFlushRing(TZFrame& Z) {
 // cancel sequence sends eight or more, and damaged data rarely holds five.
 constexpr int kCancelRun = 5;
 
+bool ZFlushRingKeepingCancel(TZFrame& Z) {
+  Z.AheadPos = Z.AheadLen = 0;
+  uint8_t scrap[256];
+  int cans = 0;
+  bool cancel = false;
+  int taken = 0;
+  for (int total = 0; total < kRxRingCapacity; total += taken) {
+    taken = Z.E.TakeBytes(scrap, sizeof scrap);
+    if (taken <= 0) break;
+    for (int i = 0; i < taken; ++i) {
+      cans = scrap[i] == CAN ? cans + 1 : 0;
+      cancel = cancel || cans >= kCancelRun;
+    }
+  }
+  return !cancel;
+}
+
 // A sender's cancel (a run of CANs) that arrives while the line is being
 // cleared is handed on to the next header hunt, which ends the transfer;
 // otherwise the receiver would sit out its header time-outs.

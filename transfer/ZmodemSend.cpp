@@ -244,7 +244,7 @@ int AwaitReply(TZSendState& S, int& rposLeft) {
       rposLeft = kRposLimit;
     }
     if (--rposLeft == 0) S.Error = true;
-    S.E.FlushRing();
+    if (!ZFlushRingKeepingCancel(S.Z)) S.Error = true;
   } else if (reply != HeaderCancelled) {
     rposLeft = kRposLimit;
   }
@@ -297,7 +297,8 @@ void StreamSubpackets(TZSendState& S) {
 // the file; Error set on failure, the user's cancel and the loss of the line.
 int ZSendFileData(TZSendState& S) {
   TKelEngine& E = S.E;
-  E.FlushRing();
+  // A receiver that cancels right after its ZRPOS must still be heard.
+  if (!ZFlushRingKeepingCancel(S.Z)) S.Error = true;
   int rposLeft = kRposLimit;
   S.FurthestRpos = S.SendPos;
   S.LastWasEnd = false;

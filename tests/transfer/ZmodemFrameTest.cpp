@@ -333,7 +333,9 @@ TEST_P(ZmodemFrameRead, SubpacketTable) {
     b.Feed(c.in + "after");
     const auto r = b.Receive();
     EXPECT_EQ(r.bad, c.bad);
-    if (c.frameEnd != 99) EXPECT_EQ(r.frameEnd, c.frameEnd);
+    if (c.frameEnd != 99) {
+      EXPECT_EQ(r.frameEnd, c.frameEnd);
+    }
     EXPECT_EQ(r.count, c.count);
     EXPECT_TRUE(r.data == c.data);
     EXPECT_EQ(b.E.Block[1024], 0) << "nothing written past the buffer's 1024 bytes";
