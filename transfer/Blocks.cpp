@@ -138,7 +138,10 @@ int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo) {
         result = kBlockFatal;
     }
     if (attempt > 6) E.CheckMode = kCheckCrc16;
-    if (result != kBlockAgain || !E.LineReady() || E.Cancelled()) return result;
+    // Once cancelled, waits and drains return at once and leave waiting
+    // bytes where they are: asking again would go round for ever.
+    if (result == kBlockAgain && E.Cancelled()) return kBlockFatal;
+    if (result != kBlockAgain || !E.LineReady()) return result;
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "TransferSupport.h"
 
 using namespace xfertest;
@@ -158,6 +160,23 @@ TEST(XmodemReceiver, TwoCansCancelTheReception) {
   EXPECT_EQ(s.peer.Read(16), CancelSequence());
   ASSERT_TRUE(s.peer.station->WaitIdle(5s));
   EXPECT_EQ(s.comm().TranResult.load(), 0);
+}
+
+// The user's cancel while a peer keeps sending: the bytes still waiting must
+// not send the receiver round again and again.
+TEST(XmodemReceiver, CancelWhileBytesKeepArrivingEnds) {
+  for (protType p : {pr_XMODEM_CRC_128, pr_YMODEM}) {
+    SCOPED_TRACE(p);
+    ReceiverScript s(p);
+    ASSERT_FALSE(s.peer.Read(1).empty()) << "the invitation";
+    s.peer.Write("x");  // not a block: the receiver drains the line
+    std::this_thread::sleep_for(50ms);
+    s.peer.Write(std::string(16 << 20, 'x'));
+    std::this_thread::sleep_for(20ms);
+    s.comm().RequestCancel();
+    ASSERT_TRUE(s.peer.station->WaitIdle(2s));
+    EXPECT_EQ(s.comm().TranResult.load(), 0);
+  }
 }
 
 }  // namespace
