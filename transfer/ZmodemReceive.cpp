@@ -312,8 +312,11 @@ bool ZRecvFileData(TZRecv& R) {
 }
 
 // Answers the sender's end with ZFIN and takes its "OO". Ends after its
-// passes even when the sender stays silent or the user cancels.
-void ZRecvFinish(TZRecv& R) {
+// passes even when the sender stays silent or the user cancels. True when
+// the session ended with the line still there: the sender's "O" came, or
+// the passes ran out on a live line. A host that hangs up once it has its
+// "OO" does not spoil a file it delivered.
+bool ZRecvFinish(TZRecv& R) {
   for (int pass = 0; pass < kTries && R.E.LineReady() && !R.E.Cancelled(); ++pass) {
     ZFlushRing(R.Z);
     SendHex(R, ZFIN, R.RecvPos);
@@ -321,9 +324,10 @@ void ZRecvFinish(TZRecv& R) {
     uint8_t b[1] = {0};
     if (R.E.TakeBytes(b, 1) == 1 && b[0] == 'O') {
       if (ZWaitByte(R.Z)) R.E.TakeBytes(b, 1);
-      return;
+      return true;
     }
   }
+  return R.E.LineReady();
 }
 
 bool FileExists(const std::string& path) {
@@ -380,11 +384,12 @@ void ZReceiveFile(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
   }
   if (!R.Error) AwaitEnd(R);
   if (E.Cancelled()) R.Error = true;
+  bool ended = false;
   if (!R.Error)
-    ZRecvFinish(R);
+    ended = ZRecvFinish(R);
   else
     ZCancel(R.Z);
-  const bool good = !R.Error && FileExists(path) && E.LineReady();
+  const bool good = !R.Error && FileExists(path) && ended;
   TranResult = good ? 1 : 0;
   bool ignored = false;  // the transfer has failed already, or wrote all
   WriteWaiting(R, ignored);

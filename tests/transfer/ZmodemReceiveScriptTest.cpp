@@ -213,6 +213,18 @@ TEST(ZmodemReceive, SecondFileIsSkippedAndTheSessionSucceeds) {
   EXPECT_EQ(s.comm().Status.FileSize.load(), 777);
 }
 
+// A host hangs up once the session is over; the file it delivered stays a
+// success.
+TEST(ZmodemReceive, HangUpRightAfterTheSendersOoIsStillASuccess) {
+  ReceiverScript s;
+  const std::string data = Payload(1500, 7);
+  s.Accept("file.bin", 1500);
+  s.Stream(data, 0);
+  s.Finish(1500);
+  s.peer.line->end(1).SetFarRlsd(false);
+  s.Ends(1, data);
+}
+
 TEST(ZmodemReceive, FileInformationGivesNameAsBytesAndDecimalSize) {
   const struct {
     std::string info;
