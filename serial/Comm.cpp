@@ -61,7 +61,8 @@ struct TComm::WatchState {
   int wakeFd;
   std::atomic<bool> stop{false};
   std::atomic<bool> woken{false};
-  uint32_t lastModem = 0;
+  uint32_t lastModem = 0;      // as the last wake-up found the lines
+  uint32_t reportedModem = 0;  // as DoLineState last reported them
   LineErrorCounts lastErrors;
   bool retryUnread = false;  // the last receive notification read nothing
   uint32_t carried = 0;      // line events that lost to a receive notification
@@ -122,8 +123,9 @@ void TComm::Open() {
   // The watcher watches received characters on top of the chosen events.
   deviceMask_ = eventMask_.bits() | EV_RXCHAR;
   auto state = std::make_shared<WatchState>(dev);
-  state->lastModem = dev->ModemStatus();
+  state->lastModem = state->reportedModem = dev->ModemStatus();
   state->lastErrors = dev->ErrorCounts();
+  PublishLineState(state->lastModem);
   {
     std::lock_guard lock(deviceMutex_);
     watchState_ = state;
@@ -144,6 +146,7 @@ void TComm::Close() {
     state->stop = true;
     state->Wake();
   }
+  DoClosing();
   // Called from inside a notification, the watcher leaves as soon as the
   // handler returns; it is joined by the next Open or the destructor.
   if (watcher_.joinable() && watcher_.get_id() != std::this_thread::get_id()) watcher_.join();
@@ -157,6 +160,7 @@ void TComm::Close() {
   dev->SetDtr(false);
   dev->Purge();
   dev->Close();
+  PublishLineState(0);
 }
 
 int TComm::Write(const void* Buffer, int Count) {
@@ -343,26 +347,41 @@ void TComm::Watch(std::shared_ptr<WatchState> state) {
 
 // One wake-up: wait, collect what happened, deliver one notification.
 void TComm::WatchOnce(WatchState& state) {
-  uint32_t bits = CollectEvents(state);
-  if (state.stop || bits == 0) return;
-  const uint64_t readBefore = bytesRead_.load();
-  try {
-    Dispatch(bits);
-  } catch (const std::exception& e) {
-    ReportException(e.what());
-  } catch (...) {
-    ReportException("unknown exception");
-  }
+  const uint32_t bits = CollectEvents(state);
   if (state.stop) return;
-  // A handler that reads nothing would make a level-triggered wait return at
-  // once forever; retry it at a gentle pace instead. (Judged by what it read,
-  // not by the queue, which may have refilled meanwhile.)
-  state.retryUnread = (bits & EV_RXCHAR) && bytesRead_.load() == readBefore;
-  // Only one notification per wake-up, and received bytes take precedence;
-  // line events of the same wake-up are delivered on the next one rather than
-  // lost (a modem drops the carrier right after sending "NO CARRIER").
-  if (bits & (EV_RXCHAR | EV_TXEMPTY)) state.carried |= bits & ~(EV_RXCHAR | EV_TXEMPTY);
+  if (bits != 0) {
+    const uint64_t readBefore = bytesRead_.load();
+    try {
+      Dispatch(bits);
+    } catch (const std::exception& e) {
+      ReportException(e.what());
+    } catch (...) {
+      ReportException("unknown exception");
+    }
+    if (state.stop) return;
+    // A handler that reads nothing would make a level-triggered wait return
+    // at once forever; retry it at a gentle pace instead. (Judged by what it
+    // read, not by the queue, which may have refilled meanwhile.)
+    state.retryUnread = (bits & EV_RXCHAR) && bytesRead_.load() == readBefore;
+    // Only one notification per wake-up, and received bytes take precedence;
+    // line events of the same wake-up are delivered on the next one rather
+    // than lost (a modem drops the carrier right after sending "NO CARRIER").
+    if (bits & (EV_RXCHAR | EV_TXEMPTY)) state.carried |= bits & ~(EV_RXCHAR | EV_TXEMPTY);
+  }
+  // The lines were read before the receive notification took the input
+  // queue, so every byte that came before a change has been handed over.
+  if (state.lastModem != state.reportedModem) {
+    state.reportedModem = state.lastModem;
+    PublishLineState(state.lastModem);
+  }
 }
+
+void TComm::PublishLineState(uint32_t modem) {
+  lineState_ = modem;
+  DoLineState(modem);
+}
+
+void TComm::DoLineState(uint32_t) {}
 
 uint32_t TComm::CollectEvents(WatchState& state) {
   SerialDevice& dev = *state.device;
@@ -376,8 +395,11 @@ uint32_t TComm::CollectEvents(WatchState& state) {
   if (state.stop) return 0;
 
   uint32_t bits = std::exchange(state.carried, 0);
-  if (dev.InQueue() > 0) bits |= EV_RXCHAR;
+  // The lines first: a byte that came before a change they show is then in
+  // the input queue below, and reaches the receive handler before the change
+  // is reported.
   const uint32_t modem = dev.ModemStatus();
+  if (dev.InQueue() > 0) bits |= EV_RXCHAR;
   const uint32_t changed = modem ^ state.lastModem;
   state.lastModem = modem;
   if (changed & MS_CTS_ON) bits |= EV_CTS;

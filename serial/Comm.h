@@ -177,6 +177,12 @@ class TComm {
   // thread's message). Without one it is written to standard error.
   std::function<void(const std::string& message)> OnWatcherException;
 
+  // The modem lines (MS_* bits) as the watcher last reported them; 0 while
+  // closed. A change is reported only after every byte that arrived before
+  // it has been handed to OnCommReceive, so a reader of both sees them in
+  // the order they came.
+  uint32_t LineState() const { return lineState_.load(); }
+
   // The event mask as the device watch holds it (EV_* bits), and the block
   // last handed to the device; both for inspection.
   uint32_t DeviceEventMask() const { return deviceMask_.load(); }
@@ -186,6 +192,13 @@ class TComm {
   virtual void DoCommEvent(TCommEventMask Events);
   virtual void DoCommReceive();
   virtual void DoCommTransmit();
+  // The lines changed (see LineState). Called on the watcher after the
+  // receive notification of the same wake-up, by Open before the watcher
+  // starts, and by Close with 0 once the watcher has left.
+  virtual void DoLineState(uint32_t Modem);
+  // Close has begun and is about to wait for the watcher: a receive handler
+  // that is waiting (for room, say) must let go now.
+  virtual void DoClosing() {}
 
   // The open device, or null; safe from any thread.
   std::shared_ptr<SerialDevice> Device() const;
@@ -201,6 +214,7 @@ class TComm {
   uint32_t CollectEvents(WatchState& state);
   void Dispatch(uint32_t bits);
   void ReportException(const char* what);
+  void PublishLineState(uint32_t modem);
   void WakeWatcher() const;
   void ReapWatcher();
 
@@ -222,6 +236,7 @@ class TComm {
   std::shared_ptr<SerialDevice> device_;
   std::atomic<bool> open_{false};
   std::atomic<uint32_t> deviceMask_{0};
+  std::atomic<uint32_t> lineState_{0};
   std::atomic<bool> txPending_{false};
   std::atomic<uint64_t> bytesRead_{0};  // by Read, over the component's life
   std::mutex receiveMutex_;             // held while OnCommReceive is called or replaced

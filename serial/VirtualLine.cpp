@@ -95,6 +95,8 @@ struct VirtualLine::Impl {
     size_t inCapacity = 0;  // 0: the line's inputCapacity
     size_t outCapacity = kDefaultOutCapacity;
     int eventFd = -1;
+    bool held = false;    // HoldWait: the device's event wait stays parked
+    bool parked = false;  // the device's event wait is parked
   };
 
   Impl(std::string lineName, Options o) : name(std::move(lineName)) {
@@ -381,6 +383,9 @@ class VirtualDevice final : public SerialDevice {
   }
 
  private:
+  // Sleeps while the end is held (HoldWait); false when the wait must end
+  // without looking at the line (closed, or woken by the caller).
+  bool ParkWhileHeld(int wakeFd);
   // A block no UART could run is refused, as SetCommState refuses it.
   static bool Valid(const TDcb& dcb) {
     return dcb.ByteSize >= 4 && dcb.ByteSize <= 8 && dcb.Parity <= 4 && dcb.StopBits <= 2 &&
@@ -414,12 +419,42 @@ class VirtualDevice final : public SerialDevice {
   TDcb dcb_;             // guarded by x_.mutex
 };
 
+// A held wait sleeps on the end's signal and the caller's wake-up only, and
+// looks at nothing on the line until it is released.
+bool VirtualDevice::ParkWhileHeld(int wakeFd) {
+  for (;;) {
+    int eventFd;
+    {
+      std::lock_guard lock(x_.mutex);
+      auto& end = x_.ends[index_];
+      if (closed_ || !end.held) {
+        end.parked = false;
+        return !closed_;
+      }
+      if (!end.parked) {
+        end.parked = true;
+        x_.changed.notify_all();
+      }
+      eventFd = end.eventFd;
+    }
+    pollfd fds[2] = {{eventFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    poll(fds, wakeFd >= 0 ? 2 : 1, -1);
+    Drain(eventFd);
+    if (fds[1].revents) {
+      std::lock_guard lock(x_.mutex);
+      x_.ends[index_].parked = false;
+      return false;
+    }
+  }
+}
+
 void VirtualDevice::WaitEvent(int wakeFd, int timeoutMs, bool wantInput) {
+  if (!ParkWhileHeld(wakeFd)) return;
   int eventFd;
   int waitMs = timeoutMs;
   {
     std::lock_guard lock(x_.mutex);
-    if (closed_) return;
+    if (closed_ || x_.ends[index_].held) return;
     const TimePoint now = x_.AdvanceAll();
     if (wantInput && !x_.dirs[1 - index_].in.empty()) return;
     // Bytes that fall due and an output queue that runs dry give no signal
@@ -526,6 +561,21 @@ bool VirtualLine::End::Dtr() {
 }
 bool VirtualLine::End::IsOpen() {
   return line_->impl_->Locked([&](Impl& x) { return x.ends[index_].open; });
+}
+
+void VirtualLine::End::HoldWait() {
+  Impl& x = *line_->impl_;
+  std::unique_lock lock(x.mutex);
+  x.ends[index_].held = true;
+  x.Signal(index_);  // a wait in progress returns and parks on its next call
+  x.changed.wait(lock, [&] { return x.ends[index_].parked || !x.ends[index_].open; });
+}
+
+void VirtualLine::End::ReleaseWait() {
+  line_->impl_->Locked([&](Impl& x) {
+    x.ends[index_].held = false;
+    x.Signal(index_);
+  });
 }
 
 // The registry of named lines.

@@ -61,6 +61,14 @@ class VirtualLine : public std::enable_shared_from_this<VirtualLine> {
     bool Dtr();
     // True while this end is open as a device.
     bool IsOpen();
+    // Parks the event wait of the device open at this end (its port's
+    // watcher) until ReleaseWait: what happens on the line meanwhile reaches
+    // the watcher only afterwards, all at once, so a test can put the bytes
+    // and a line change in the device before the watcher looks at either.
+    // Returns once the wait is parked. A signal on the wait's own wake-up
+    // descriptor (the port closing) still ends it.
+    void HoldWait();
+    void ReleaseWait();
 
    private:
     friend class VirtualLine;

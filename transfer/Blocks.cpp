@@ -154,16 +154,16 @@ bool NextFileBlock(TKelEngine& E, int Chunks) {
   return true;
 }
 
+// The file counts as delivered only once the receiver has acknowledged the
+// EOT: one that refuses it to the end, cancels, goes silent or loses the line
+// first has not said that it has the whole file.
 void SendEnd(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
   uint8_t reply = 0;
   for (int sends = 0; sends < 11; ++sends) {
     E.SendByte(EOT);
     E.WaitReply(reply, 60);
-    if (reply == ACK || !E.LineReady() || E.Cancelled()) break;
-    if (reply == CAN) {
-      TranResult = 0;  // the receiver did not take the file
-      break;
-    }
+    if (reply == ACK || reply == CAN || !E.LineReady() || E.Cancelled()) break;
   }
   E.LastReply = reply;
+  if (reply != ACK) TranResult = 0;
 }

@@ -30,7 +30,7 @@ void TKelEngine::Deliver(const uint8_t* bytes, size_t count) {
       Publish();
       // The bytes have nowhere to go once nobody will take them.
       if (finishing_ || !Comm.IsOpen() || Comm.CancelFlag.load()) return;
-      room_.wait_for(lock, kYieldStep);
+      room_.wait(lock);
       continue;
     }
     // In runs up to the ring's end, so the watcher's copy costs a memcpy
@@ -41,7 +41,9 @@ void TKelEngine::Deliver(const uint8_t* bytes, size_t count) {
     std::copy_n(bytes + done, run, RxRing.begin() + rxHead_);
     done += run;
     rxHead_ += static_cast<int32_t>(run);
+    delivered_ += run;
   }
+  if (done > 0) lastArrival_ = Clock::now();
   if (CountLocked() == 0) return;
   rxPending_ = true;
   if (CountLocked() < wakeAt_) return;
@@ -54,30 +56,65 @@ void TKelEngine::Deliver(const uint8_t* bytes, size_t count) {
 void TKelEngine::Publish() {
   if (CountLocked() == 0) return;
   rxPending_ = true;
-  if (CountLocked() < wakeAt_) return;
+  if (CountLocked() >= wakeAt_) NotifyWorker();
+}
+
+void TKelEngine::NotifyWorker() {
   ++wakeSeq_;
   wake_.notify_all();
 }
 
+// The ring is empty when a transfer starts, so the lines as the device shows
+// them now are the lines at its tail, even where the watcher has yet to
+// report a change that came just before.
 void TKelEngine::BeginFeed() {
-  carrierHeld_ = Comm.CarrierOn();
+  const uint32_t modem =
+      (Comm.LineReady() ? MS_CTS_ON : 0u) | (Comm.CarrierOn() ? MS_RLSD_ON : 0u);
   std::lock_guard lock(ringMutex_);
+  if (marks_.empty() && consumed_ == delivered_) lineAtTail_ = lineNow_ = modem;
+  carrierHeld_ = (lineAtTail_.load() & MS_RLSD_ON) != 0;
   finishing_ = false;
 }
 
 void TKelEngine::EndFeed() {
   std::lock_guard lock(ringMutex_);
   finishing_ = true;
-  ++wakeSeq_;
-  wake_.notify_all();
+  NotifyWorker();
   room_.notify_all();
 }
 
 void TKelEngine::Wake() {
   std::lock_guard lock(ringMutex_);
-  ++wakeSeq_;
-  wake_.notify_all();
+  NotifyWorker();
   room_.notify_all();
+}
+
+// A change at the very position the worker has reached holds at once; one
+// behind unread bytes waits in marks_ until they are taken. Two changes with
+// no byte between them make one mark.
+void TKelEngine::LineChanged(uint32_t modem) {
+  std::lock_guard lock(ringMutex_);
+  lineNow_ = modem;
+  if (consumed_ == delivered_) {
+    lineAtTail_ = modem;
+  } else if (!marks_.empty() && marks_.back().at == delivered_) {
+    marks_.back().modem = modem;
+  } else {
+    marks_.push_back({delivered_, modem});
+  }
+  NotifyWorker();
+}
+
+void TKelEngine::Consumed(uint64_t count) {
+  consumed_ += count;
+  while (!marks_.empty() && marks_.front().at <= consumed_) {
+    lineAtTail_ = marks_.front().modem;
+    marks_.pop_front();
+  }
+}
+
+bool TKelEngine::LossAheadLocked() const {
+  return std::any_of(marks_.begin(), marks_.end(), [&](const LineMark& m) { return !Ready(m.modem); });
 }
 
 int32_t TKelEngine::CountLocked() const {
@@ -109,12 +146,16 @@ int TKelEngine::TakeBytes(uint8_t* buffer, int max) {
     rxTail_ += run;
   }
   rxPending_ = CountLocked() > 0;
-  if (taken > 0) room_.notify_all();
+  if (taken > 0) {
+    Consumed(static_cast<uint64_t>(taken));
+    room_.notify_all();
+  }
   return taken;
 }
 
 void TKelEngine::FlushRing() {
   std::lock_guard lock(ringMutex_);
+  Consumed(delivered_ - consumed_);
   rxTail_ = rxHead_;
   rxPending_ = false;
   room_.notify_all();
@@ -154,23 +195,38 @@ uint64_t TKelEngine::WakeSeq() const {
 
 void TKelEngine::SleepAfter(uint64_t seq, Clock::time_point until) {
   std::unique_lock lock(ringMutex_);
-  wake_.wait_until(lock, until, [&] { return wakeSeq_ != seq; });
+  const auto woken = [&] { return wakeSeq_ != seq; };
+  if (until == Clock::time_point::max())
+    wake_.wait(lock, woken);
+  else
+    wake_.wait_until(lock, until, woken);
 }
 
 // ---- Line -------------------------------------------------------------------
 
-bool TKelEngine::LineReady() const {
-  return Comm.LineReady() && (!carrierHeld_.load() || Comm.CarrierOn());
+bool TKelEngine::Ready(uint32_t modem) const {
+  return (modem & MS_CTS_ON) && (!carrierHeld_.load() || (modem & MS_RLSD_ON));
 }
+
+bool TKelEngine::LineReady() const { return Ready(lineAtTail_.load()); }
 
 bool TKelEngine::Cancelled() const { return Comm.CancelFlag.load() != 0; }
 
 bool TKelEngine::Stopped() const { return Cancelled() || !LineReady(); }
 
+// Nothing goes out on a line known to be gone, even while the bytes that came
+// before its loss are still being read.
+bool TKelEngine::SendAllowed() const { return LineReady() && Ready(lineNow_.load()); }
+
+void TKelEngine::WaitForLine(int ms) {
+  WaitUntil(Clock::now() + std::chrono::milliseconds(ms),
+            [&] { return LineReady() || !Cancelled(); });
+}
+
 // The yields here wait for nothing: they only let the watcher and the peer
 // run between writes.
 void TKelEngine::SendData(const uint8_t* buffer, int count) {
-  if (LineReady() && count > 0) {
+  if (SendAllowed() && count > 0) {
     std::this_thread::yield();
     Comm.Write(buffer, count);
   }
@@ -178,7 +234,7 @@ void TKelEngine::SendData(const uint8_t* buffer, int count) {
 }
 
 void TKelEngine::SendByte(uint8_t b) {
-  if (LineReady()) Comm.Write(&b, 1);
+  if (SendAllowed()) Comm.Write(&b, 1);
 }
 
 void TKelEngine::SendText(std::string_view text) { Comm.WriteString(text); }
@@ -206,28 +262,20 @@ bool TKelEngine::WaitArrival(int ms) {
   return RxPending();
 }
 
+// Silence is measured from the last arrival, which the producer notes, so
+// the wait needs no wake-up per hand-over from the line.
 bool TKelEngine::WaitForCount(int count, int silenceMs) {
   const auto silence = std::chrono::milliseconds(silenceMs);
-  int32_t seen = 0;
-  {
-    std::lock_guard lock(ringMutex_);
-    seen = CountLocked();
-    wakeAt_ = std::min<int32_t>(count, kRxRingCapacity);
+  const auto start = Clock::now();
+  std::unique_lock lock(ringMutex_);
+  wakeAt_ = std::min<int32_t>(count, kRxRingCapacity);
+  for (;;) {
+    if (CountLocked() >= wakeAt_ || Cancelled() || !LineReady() || LossAheadLocked() || finishing_)
+      break;
+    const auto deadline = std::max(start, lastArrival_) + silence;
+    if (Clock::now() >= deadline) break;
+    wake_.wait_until(lock, deadline);
   }
-  auto deadline = Clock::now() + silence;
-  // Without a wake-up per arrival, silence is judged at each polling step.
-  WaitUntil(Clock::time_point::max(), [&] {
-    if (Stopped()) return true;
-    std::lock_guard lock(ringMutex_);
-    const int32_t now = CountLocked();
-    if (now >= wakeAt_) return true;
-    if (now != seen) {
-      seen = now;
-      deadline = Clock::now() + silence;
-    }
-    return Clock::now() >= deadline;
-  });
-  std::lock_guard lock(ringMutex_);
   wakeAt_ = 1;
   return CountLocked() > 0;
 }

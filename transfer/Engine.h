@@ -3,16 +3,20 @@
 // protocols are built on: the receive ring, byte I/O gated by the line, timed
 // waits, and the local file of the running transfer.
 //
-// Threading. The ring is where the port's watcher (producer: TranReceive)
-// meets the transfer worker (consumer: everything else); it is guarded by one
-// mutex. The producer never overwrites a byte: when the ring is full it waits
-// until the worker takes bytes, the transfer ends (EndFeed) or cancels, or
-// the port closes; only then are the bytes dropped. The worker's waits never
-// spin: they sleep on a condition variable that is notified when bytes enter
-// the ring, on Wake (a cancel request) and at EndFeed, and they re-test the
-// line and CancelFlag at least every 10 ms, because the window may write
-// CancelFlag directly and the line gives no notification of its own. All the
-// other members belong to the worker.
+// Threading. The ring is where the port's watcher (producer: TranReceive and
+// LineChanged) meets the transfer worker (consumer: everything else); it is
+// guarded by one mutex. The producer never overwrites a byte: when the ring
+// is full it waits until the worker takes bytes, the transfer ends (EndFeed)
+// or cancels, or the port closes; only then are the bytes dropped.
+//
+// The line travels with the bytes: a change the watcher reports is marked at
+// the ring's head, and the worker believes it only once it has taken every
+// byte before the mark. So a peer that sends its last reply and hangs up is
+// heard to the end, and a loss in the middle of the data still stops every
+// wait. The worker's waits sleep on a condition variable until what they
+// wait for happens: bytes entering the ring, a line change, Wake (the cancel
+// request) or EndFeed; they never poll. All the other members belong to the
+// worker.
 
 #include <algorithm>
 #include <array>
@@ -22,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -72,8 +77,12 @@ class TKelEngine : public TKelCheck {
   // BeginFeed also notes whether the line has a carrier to lose.
   void BeginFeed();
   void EndFeed();
-  // Ends the worker's current sleep (a cancel request).
+  // Ends the worker's current sleep and a producer's wait for room (a
+  // cancel request, the port closing).
   void Wake();
+  // The port's lines changed (MS_* bits, 0 once closed), after every byte
+  // delivered so far.
+  void LineChanged(uint32_t modem);
 
   // ---- Receive ring, consumer side (the worker) ----
   uint8_t NextByte();  // the next waiting byte; 0 when none waits
@@ -92,7 +101,11 @@ class TKelEngine : public TKelCheck {
   // carrier drops (a modem that hung up, a pty whose peer died) would
   // otherwise keep CTS and leave the transfer to its ten-second time-outs.
   // A line that never had a carrier (no RLSD wired) is judged by CTS alone.
+  // This is the line as it stood when the next byte to take arrived: a loss
+  // counts once the bytes before it have been taken.
   bool LineReady() const;
+  // Waits up to ms for the line to be ready again after a cancel.
+  void WaitForLine(int ms);
   bool Cancelled() const;
   void SendData(const uint8_t* buffer, int count);
   void SendByte(uint8_t b);
@@ -160,18 +173,27 @@ class TKelEngine : public TKelCheck {
     for (;;) {
       const uint64_t seq = WakeSeq();
       if (done()) return true;
-      const auto now = Clock::now();
-      if (now >= deadline) return false;
-      SleepAfter(seq, std::min(deadline, now + kYieldStep));
+      if (Clock::now() >= deadline) return false;
+      SleepAfter(seq, deadline);
     }
   }
   uint64_t WakeSeq() const;
   void SleepAfter(uint64_t seq, Clock::time_point until);
-  void Publish();  // under ringMutex_
+  // Under ringMutex_:
+  void Publish();
+  void NotifyWorker();
   int32_t CountLocked() const;
+  void Consumed(uint64_t count);
+  bool LossAheadLocked() const;
+  bool Ready(uint32_t modem) const;
   bool Stopped() const;
+  bool SendAllowed() const;
 
-  static constexpr std::chrono::milliseconds kYieldStep{10};
+  // A line change and the number of bytes delivered before it.
+  struct LineMark {
+    uint64_t at;
+    uint32_t modem;
+  };
 
   mutable std::mutex ringMutex_;
   std::condition_variable wake_;  // the worker's sleep
@@ -184,6 +206,14 @@ class TKelEngine : public TKelCheck {
   uint64_t wakeSeq_ = 0;
   int32_t wakeAt_ = 1;  // bytes in the ring that wake the worker
   std::vector<uint8_t> inbox_;  // the watcher's read buffer
+  Clock::time_point lastArrival_{};
+  uint64_t delivered_ = 0;  // bytes that entered the ring, ever
+  uint64_t consumed_ = 0;   // bytes taken or flushed, ever
+  std::deque<LineMark> marks_;  // changes the worker has not reached yet
+  // The lines as they stood when the next byte to take arrived, and as the
+  // watcher last reported them; written under ringMutex_.
+  std::atomic<uint32_t> lineAtTail_{0};
+  std::atomic<uint32_t> lineNow_{0};
   std::atomic<bool> carrierHeld_{false};  // the carrier was on at BeginFeed
 
   int fd_ = -1;

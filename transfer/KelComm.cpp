@@ -146,6 +146,12 @@ void TKELCOMM::RequestCancel() {
   engine_->Wake();
 }
 
+void TKELCOMM::DoLineState(uint32_t Modem) { engine_->LineChanged(Modem); }
+
+// A producer waiting for room in the ring must let go, or Close would wait
+// for the watcher for ever.
+void TKELCOMM::DoClosing() { engine_->Wake(); }
+
 uint32_t TKELCOMM::ModemBits() const {
   auto dev = Device();
   return dev ? dev->ModemStatus() : 0;

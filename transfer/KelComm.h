@@ -101,6 +101,11 @@ class TKELCOMM : public TComm {
   // block buffer); the worker's, open to inspection.
   TKelEngine& Engine() { return *engine_; }
 
+ protected:
+  // The engine hears the lines from the watcher, in order with the bytes.
+  void DoLineState(uint32_t Modem) override;
+  void DoClosing() override;
+
  private:
   friend class TKCommTran;
   uint32_t ModemBits() const;

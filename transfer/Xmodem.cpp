@@ -33,7 +33,7 @@ void XmodemSend(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
     if (!more) result = kBlockEnd;
   } while (start != CAN && result == kBlockGood && E.LineReady() && !E.Cancelled());
   TranResult = result == kBlockEnd;
-  if (TranResult && E.LineReady()) SendEnd(E, TranResult);
+  if (TranResult) SendEnd(E, TranResult);
   if (E.LineReady() && start != CAN && !TranResult)
     E.SendData(CancelSeq.data(), static_cast<int>(CancelSeq.size()));
   E.CloseFile();

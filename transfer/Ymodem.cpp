@@ -97,7 +97,7 @@ void YmodemSend(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
     result = SendBlocks(E, start);
   }
   TranResult = result == kBlockEnd;
-  if (TranResult && E.LineReady()) SendEnd(E, TranResult);
+  if (TranResult) SendEnd(E, TranResult);
   E.CloseFile();
   if (TranResult && E.LastReply == ACK) SendBatchEnd(E);
   const bool refused = start == CAN || E.LastReply == CAN;

@@ -33,7 +33,7 @@ constexpr int kRposLimit = 10;
 // the ZFILE: it is sent again, at most kFileInfoRepeats times.
 constexpr int kLostFileInfoQuietMs = 1000;
 constexpr int kFileInfoRepeats = 4;
-constexpr auto kLineReturnLimit = std::chrono::seconds(10);
+constexpr int kLineReturnLimitMs = 10000;
 // The file is read this many 128-byte records at a time.
 constexpr int kAheadRecords = 128;
 
@@ -381,12 +381,9 @@ bool ZSendFinish(TZSendState& S) {
   return header[0] == ZFIN && !bad;
 }
 
-// A cancelled transfer on a dead line gives the line a while to come back;
-// the line gives no notice of its own, so it is looked at every 10 ms.
+// A cancelled transfer on a dead line gives the line a while to come back.
 void WaitForLineAfterCancel(TKelEngine& E) {
-  const auto deadline = std::chrono::steady_clock::now() + kLineReturnLimit;
-  while (!E.LineReady() && E.Cancelled() && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  E.WaitForLine(kLineReturnLimitMs);
 }
 
 // Invitation, ZFILE and the data; false when the transfer failed.

@@ -113,13 +113,12 @@ struct WaitCase {
   std::function<void(TKelEngine&)> wait;
 };
 
-class CancelEndsWait : public ::testing::TestWithParam<WaitCase> {};
+class StopEndsWait : public ::testing::TestWithParam<WaitCase> {};
 
-// Each wait runs on a thread of its own, standing in for the worker; it must
-// end within one polling step of the cancel, whether the cancel comes
-// through RequestCancel or as the window's direct write of CancelFlag.
-TEST_P(CancelEndsWait, WithinOnePollingStep) {
-  for (bool direct : {false, true}) {
+// Each wait runs on a thread of its own, standing in for the worker; the
+// user's cancel and the loss of CTS each wake it and end it at once.
+TEST_P(StopEndsWait, OnCancelAndOnLineLoss) {
+  for (bool cancel : {true, false}) {
     Lone lone;
     TKelEngine& e = lone.engine();
     std::atomic<bool> started{false};
@@ -130,18 +129,18 @@ TEST_P(CancelEndsWait, WithinOnePollingStep) {
       ended = Clock::now();
     });
     ASSERT_TRUE(WaitFor([&] { return started.load(); }, 1s));
-    const auto cancelled = Clock::now();
-    if (direct)
-      lone.comm().CancelFlag = 1;
-    else
+    const auto stopped = Clock::now();
+    if (cancel)
       lone.comm().RequestCancel();
+    else
+      lone.line->end(1).SetFarCts(false);
     worker.join();
-    EXPECT_LT(ended - cancelled, 200ms) << (direct ? "direct" : "RequestCancel");
+    EXPECT_LT(ended - stopped, 2s) << (cancel ? "cancel" : "CTS lost");
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Waits, CancelEndsWait,
+    Waits, StopEndsWait,
     ::testing::Values(WaitCase{"WaitReply10",
                                [](TKelEngine& e) {
                                  uint8_t b;

@@ -97,9 +97,10 @@ bool StationPair::WaitBothIdle(std::chrono::milliseconds timeout) {
 
 ScriptedLine::ScriptedLine(protType protocol, VirtualLine::Options options)
     : name(UniqueLineName("script")), line(VirtualLine::Create(name, options)) {
-  station = std::make_unique<Station>("virtual:" + name, protocol);
-  line->end(1).SetRts(true);  // our component's CTS
+  // Our component's CTS and carrier, there when it opens.
+  line->end(1).SetRts(true);
   line->end(1).SetDtr(true);
+  station = std::make_unique<Station>("virtual:" + name, protocol);
 }
 
 ScriptedLine::~ScriptedLine() {
