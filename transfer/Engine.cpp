@@ -68,8 +68,7 @@ void TKelEngine::NotifyWorker() {
 // them now are the lines at its tail, even where the watcher has yet to
 // report a change that came just before.
 void TKelEngine::BeginFeed() {
-  const uint32_t modem =
-      (Comm.LineReady() ? MS_CTS_ON : 0u) | (Comm.CarrierOn() ? MS_RLSD_ON : 0u);
+  const uint32_t modem = (Comm.LineReady() ? MS_CTS_ON : 0u) | (Comm.CarrierOn() ? MS_RLSD_ON : 0u);
   std::lock_guard lock(ringMutex_);
   if (marks_.empty() && consumed_ == delivered_) lineAtTail_ = lineNow_ = modem;
   carrierHeld_ = (lineAtTail_.load() & MS_RLSD_ON) != 0;
@@ -114,7 +113,8 @@ void TKelEngine::Consumed(uint64_t count) {
 }
 
 bool TKelEngine::LossAheadLocked() const {
-  return std::any_of(marks_.begin(), marks_.end(), [&](const LineMark& m) { return !Ready(m.modem); });
+  return std::any_of(marks_.begin(), marks_.end(),
+                     [&](const LineMark& m) { return !Ready(m.modem); });
 }
 
 int32_t TKelEngine::CountLocked() const {

@@ -204,11 +204,11 @@ class TKelEngine : public TKelCheck {
   bool rxPending_ = false;
   bool finishing_ = false;
   uint64_t wakeSeq_ = 0;
-  int32_t wakeAt_ = 1;  // bytes in the ring that wake the worker
+  int32_t wakeAt_ = 1;          // bytes in the ring that wake the worker
   std::vector<uint8_t> inbox_;  // the watcher's read buffer
   Clock::time_point lastArrival_{};
-  uint64_t delivered_ = 0;  // bytes that entered the ring, ever
-  uint64_t consumed_ = 0;   // bytes taken or flushed, ever
+  uint64_t delivered_ = 0;      // bytes that entered the ring, ever
+  uint64_t consumed_ = 0;       // bytes taken or flushed, ever
   std::deque<LineMark> marks_;  // changes the worker has not reached yet
   // The lines as they stood when the next byte to take arrived, and as the
   // watcher last reported them; written under ringMutex_.

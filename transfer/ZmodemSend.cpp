@@ -382,9 +382,7 @@ bool ZSendFinish(TZSendState& S) {
 }
 
 // A cancelled transfer on a dead line gives the line a while to come back.
-void WaitForLineAfterCancel(TKelEngine& E) {
-  E.WaitForLine(kLineReturnLimitMs);
-}
+void WaitForLineAfterCancel(TKelEngine& E) { E.WaitForLine(kLineReturnLimitMs); }
 
 // Invitation, ZFILE and the data; false when the transfer failed.
 bool SendOneFile(TZSendState& S) {

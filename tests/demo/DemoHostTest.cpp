@@ -4,11 +4,13 @@
 // the goodbye that drops the carrier.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "DemoTerminal.h"
@@ -38,7 +40,6 @@ bool WaitTransferEnd(TKELCOMM& comm, Clock::duration timeout = 30s) {
 
 class DemoHostTest : public ::testing::Test {
  protected:
-  DemoHostTest() { std::filesystem::create_directory(folder); }
   ~DemoHostTest() override { std::filesystem::remove_all(folder); }
   // Picks menu item key and protocol p; true once the host has announced
   // the transfer.
@@ -50,7 +51,13 @@ class DemoHostTest : public ::testing::Test {
     return !t.Until(Sjis(announcement) + "\r\n").empty();
   }
   Terminal t{UniqueName()};
-  const std::string folder = std::filesystem::temp_directory_path() / UniqueName();
+  // A folder of the test's own: names counted within one test program
+  // repeat in the next, which ctest may run at the same time.
+  const std::string folder = [] {
+    std::string pattern = (std::filesystem::temp_directory_path() / "keldemo-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+    return pattern;
+  }();
 };
 
 TEST_F(DemoHostTest, MenuBoardEchoAndGoodbye) {

@@ -97,7 +97,8 @@ TEST_P(Stall, ReceiverInvitesAgainAndTakesTheNextSender) {
     // receiver fails and says so with "A".
     ASSERT_TRUE(pair.WaitIdle(pair.ours(), 3s));
     EXPECT_EQ(pair.ours().TranResult.load(), 0);
-    EXPECT_NE(pair.HeardByPeer().find('A'), std::string::npos);
+    EXPECT_TRUE(WaitFor([&] { return pair.HeardByPeer().find('A') != std::string::npos; }, 5s))
+        << "the refusal reaches the sender";
   } else {
     // Garbage is drained for at most 10 s; a header cut short waits at most
     // the 10 s of a header hunt. Then the receiver invites again.

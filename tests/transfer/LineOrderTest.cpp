@@ -36,16 +36,6 @@ bool Expect(ScriptedLine& peer, const std::string& bytes, const char* what) {
   return got == bytes;
 }
 
-std::string ReadLine(ScriptedLine& peer) {
-  std::string line;
-  while (line.empty() || line.back() != '\r') {
-    const std::string b = peer.Read(1);
-    if (b.empty()) break;
-    line += b;
-  }
-  return line;
-}
-
 // A ZMODEM sender's whole session; its last words are the "OO".
 std::string ZmodemSenderUpToOo(ScriptedLine& peer, const std::string& data) {
   using namespace zwire;
@@ -85,7 +75,7 @@ std::string XmodemReceiverUpToAck(ScriptedLine& peer, const std::string& data) {
 // An M-LINK receiver that has the data; its last word is the "E".
 std::string MLinkReceiverUpToE(ScriptedLine& peer, const std::string& data) {
   peer.Write("M");
-  if (ReadLine(peer).empty()) return "";
+  if (peer.ReadLine().empty()) return "";
   peer.Write("M");
   if (!Expect(peer, data, "the data")) return "";
   return "E";
@@ -124,22 +114,21 @@ TEST_P(LastWordsBeforeTheHangUp, AreHeardAndTheTransferSucceeds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Protocols, LastWordsBeforeTheHangUp,
-    ::testing::Values(EndCase{"ZmodemReceiverHearsOo", pr_ZMODEM, false, 1500, ZmodemSenderUpToOo},
-                      EndCase{"XmodemReceiverHearsEot", pr_XMODEM_CRC_128, false, 128,
-                              XmodemSenderUpToEot},
-                      EndCase{"XmodemSenderHearsTheEotsAck", pr_XMODEM_CRC_128, true, 100,
-                              XmodemReceiverUpToAck},
-                      EndCase{"YmodemSenderHearsTheEotsAck", pr_YMODEM, true, 100,
-                              [](ScriptedLine& peer, const std::string& data) {
-                                peer.Write("C");
-                                if (peer.Read(133).size() != 133) return std::string();
-                                peer.Write(kAck + "C");
-                                Expect(peer, Frame(1, Padded(data, 1024), true), "the block");
-                                peer.Write(kAck);
-                                Expect(peer, kEot, "the EOT");
-                                return kAck;
-                              }},
-                      EndCase{"MLinkSenderHearsE", pr_MLINK, true, 700, MLinkReceiverUpToE}),
+    ::testing::Values(
+        EndCase{"ZmodemReceiverHearsOo", pr_ZMODEM, false, 1500, ZmodemSenderUpToOo},
+        EndCase{"XmodemReceiverHearsEot", pr_XMODEM_CRC_128, false, 128, XmodemSenderUpToEot},
+        EndCase{"XmodemSenderHearsTheEotsAck", pr_XMODEM_CRC_128, true, 100, XmodemReceiverUpToAck},
+        EndCase{"YmodemSenderHearsTheEotsAck", pr_YMODEM, true, 100,
+                [](ScriptedLine& peer, const std::string& data) {
+                  peer.Write("C");
+                  if (peer.Read(133).size() != 133) return std::string();
+                  peer.Write(kAck + "C");
+                  Expect(peer, Frame(1, Padded(data, 1024), true), "the block");
+                  peer.Write(kAck);
+                  Expect(peer, kEot, "the EOT");
+                  return kAck;
+                }},
+        EndCase{"MLinkSenderHearsE", pr_MLINK, true, 700, MLinkReceiverUpToE}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

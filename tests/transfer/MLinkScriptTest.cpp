@@ -71,13 +71,7 @@ struct SenderScript {
   // Invites the sender and reads its header line.
   std::string Header() {
     peer.Write("M");
-    std::string line;
-    while (line.empty() || line.back() != '\r') {
-      const std::string b = peer.Read(1);
-      if (b.empty()) break;
-      line += b;
-    }
-    return line;
+    return peer.ReadLine();
   }
   // The receiver's closing CR, then the sender's last wait ends.
   void Close() {

@@ -112,6 +112,16 @@ std::string ScriptedLine::Read(size_t n, std::chrono::milliseconds timeout) {
   return line->end(1).ReadFor(n, timeout);
 }
 
+std::string ScriptedLine::ReadLine() {
+  std::string line;
+  while (line.empty() || line.back() != '\r') {
+    const std::string b = Read(1);
+    if (b.empty()) break;
+    line += b;
+  }
+  return line;
+}
+
 uint16_t Crc16Of(const std::string& data) {
   uint16_t crc = 0;
   for (unsigned char c : data) {

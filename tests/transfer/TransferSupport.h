@@ -65,6 +65,8 @@ struct ScriptedLine {
   ~ScriptedLine();
   // Reads exactly n bytes from our component within the timeout.
   std::string Read(size_t n, std::chrono::milliseconds timeout = 5s);
+  // Reads up to and with the next CR; what came when the line went quiet.
+  std::string ReadLine();
   void Write(const std::string& bytes) { line->end(1).Write(bytes); }
   std::string name;
   std::shared_ptr<VirtualLine> line;
