@@ -311,21 +311,35 @@ bool ZRecvFileData(TZRecv& R) {
   return false;
 }
 
+// Looks for the sender's "O" in what it says next: everything waiting when
+// the first byte is there, up to a limit, but nothing after the "OO" (the
+// host's prompt belongs to the screen). A ZFIN of the sender's own that
+// crossed ours comes first (sz repeats its ZFIN when our ZRINIT reaches it
+// instead) and its "OO" may follow in the same burst: it must not be lost
+// with the header, or the session stays unfinished while the sender has
+// gone.
+bool HeardOver(TZRecv& R) {
+  constexpr int kLookLimit = 1024;
+  if (!ZWaitByte(R.Z)) return false;
+  uint8_t b[1] = {0};
+  for (int looked = 0; looked < kLookLimit && R.E.TakeBytes(b, 1) == 1; ++looked) {
+    if (b[0] != 'O') continue;
+    if (ZWaitByte(R.Z)) R.E.TakeBytes(b, 1);
+    return true;
+  }
+  return false;
+}
+
 // Answers the sender's end with ZFIN and takes its "OO". Ends after its
 // passes even when the sender stays silent or the user cancels. True when
 // the session ended with the line still there: the sender's "O" came, or
 // the passes ran out on a live line. A host that hangs up once it has its
 // "OO" does not spoil a file it delivered.
 bool ZRecvFinish(TZRecv& R) {
+  ZFlushRing(R.Z);
   for (int pass = 0; pass < kTries && R.E.LineReady() && !R.E.Cancelled(); ++pass) {
-    ZFlushRing(R.Z);
     SendHex(R, ZFIN, R.RecvPos);
-    if (!ZWaitByte(R.Z)) continue;
-    uint8_t b[1] = {0};
-    if (R.E.TakeBytes(b, 1) == 1 && b[0] == 'O') {
-      if (ZWaitByte(R.Z)) R.E.TakeBytes(b, 1);
-      return true;
-    }
+    if (HeardOver(R)) return true;
   }
   return R.E.LineReady();
 }

@@ -225,6 +225,23 @@ TEST(ZmodemReceive, HangUpRightAfterTheSendersOoIsStillASuccess) {
   s.Ends(1, data);
 }
 
+// sz repeats its ZFIN when our ZRINIT crosses its first one; its "OO" may
+// follow the repeat at once, and then it exits and the line goes. The
+// receiver must find the "OO" behind the header, not throw it away.
+TEST(ZmodemReceive, SendersRepeatedZfinBeforeItsOoIsPassedOver) {
+  ReceiverScript s;
+  const std::string data = Payload(1500, 8);
+  s.Accept("file.bin", 1500);
+  s.Stream(data, 0);
+  s.Expect(kZrinit, "ZRINIT after the file");
+  s.peer.Write(HexHeader(ZFIN, 0));
+  s.Expect(HexHeader(ZFIN, 1500), "our ZFIN");
+  s.peer.Write(HexHeader(ZFIN, 0) + "OO");
+  s.peer.line->end(1).SetFarRlsd(false);
+  s.Ends(1, data);
+  EXPECT_TRUE(s.NothingMore()) << "no ZFIN again once the OO came";
+}
+
 TEST(ZmodemReceive, FileInformationGivesNameAsBytesAndDecimalSize) {
   const struct {
     std::string info;
