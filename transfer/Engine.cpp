@@ -252,10 +252,9 @@ bool TKelEngine::WaitData() {
   return RxPending();
 }
 
-bool TKelEngine::WaitForData() {
-  WaitUntil(Clock::now() + 10000ms, [&] { return RxPending() || Stopped(); });
-  return RxPending();
-}
+bool TKelEngine::WaitForData() { return WaitArrival(PatienceMs()); }
+
+int TKelEngine::PatienceMs() const { return Comm.Times.PatienceMs; }
 
 bool TKelEngine::WaitArrival(int ms) {
   WaitUntil(Clock::now() + std::chrono::milliseconds(ms), [&] { return RxPending() || Stopped(); });
@@ -306,7 +305,7 @@ bool IsReplyByte(uint8_t b) {
 // wall-clock length.
 uint8_t TKelEngine::WaitReply(uint8_t& B, int tens) {
   B = 0;
-  const auto deadline = Clock::now() + std::chrono::seconds(10) * tens;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(PatienceMs()) * tens;
   for (;;) {
     const auto poll = std::min(deadline, Clock::now() + 100ms);
     WaitUntil(poll, [&] { return RxPending() || Stopped(); });
@@ -318,9 +317,7 @@ uint8_t TKelEngine::WaitReply(uint8_t& B, int tens) {
 bool TKelEngine::SendInvite(uint8_t C) {
   for (int sends = 0; sends < 10; ++sends) {
     SendByte(C);
-    for (int i = 0; i < 10; ++i)
-      if (WaitData() || Stopped()) break;
-    if (RxPending() || Stopped()) break;
+    if (WaitArrival(PatienceMs()) || Stopped()) break;
   }
   return RxPending() && LineReady();
 }
@@ -336,7 +333,7 @@ uint8_t TKelEngine::RecvByte(bool& failed) {
 }
 
 bool TKelEngine::DrainLine(int cancelRun) {
-  const auto limit = Clock::now() + 10s;
+  const auto limit = Clock::now() + std::chrono::milliseconds(PatienceMs());
   uint8_t scrap[256];
   int cans = 0;
   while (WaitData() && !Stopped() && Clock::now() < limit) {

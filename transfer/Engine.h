@@ -114,18 +114,21 @@ class TKelEngine : public TKelCheck {
   // ---- Waits ----
   void Delay(int ms);  // ends early on a cancel or the loss of the line
   bool WaitData();     // up to 1 s for a byte
-  bool WaitForData();  // up to 10 s for a byte
+  bool WaitForData();  // up to the patience (10 s) for a byte
+  // The long wait of this transfer (TTranTimes::PatienceMs).
+  int PatienceMs() const;
   // Waits for one of the reply bytes (ACK CR NAK CAN ESC A C E G M) for up
-  // to tens x 10 s, taking the bytes that come; B is the last byte taken, or
+  // to tens x the patience (10 s), taking the bytes that come; B is the last byte taken, or
   // 0 when none came. Returns B.
   uint8_t WaitReply(uint8_t& B, int tens);
-  // Sends C until the peer answers (up to 10 times, 10 s apart); true when
+  // Sends C until the peer answers (up to 10 times, the patience apart); true when
   // bytes are waiting and the line is ready.
   bool SendInvite(uint8_t C);
   // One byte within 1 s, fed to the check value; sets failed (never clears).
   uint8_t RecvByte(bool& failed);
   // Discards input until the line has been quiet for 1 s. Also ends on the
-  // user's cancel, a lost line, or after 10 s of bytes without a pause (a
+  // user's cancel, a lost line, or after the patience (10 s) of bytes
+  // without a pause (a
   // peer that never stops must not hold the transfer). With cancelRun > 0,
   // that many CANs in a row are the peer's cancel: the drain ends at once
   // and returns false.

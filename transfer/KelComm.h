@@ -18,6 +18,7 @@
 #include <string>
 
 #include "Comm.h"
+#include "TranTimes.h"
 
 enum protType : uint8_t {
   pr_XMODEM_SUM_128,
@@ -94,6 +95,8 @@ class TKELCOMM : public TComm {
   std::atomic<uint8_t> TranResult{0};  // 1 while good, 0 once failed
   TKelCommStatus Status;
   std::atomic<uint8_t> CancelFlag{0};
+  // Set while no transfer runs; the worker reads it.
+  TTranTimes Times;
   TCommNotifyRxTxEvent SavedReceive;  // the window's handler during a transfer
   std::atomic<protType> Protocol{pr_XMODEM_SUM_128};
 

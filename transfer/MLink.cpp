@@ -25,7 +25,6 @@ constexpr int kRecordsPerRead = 8;  // 1024 bytes per file read
 constexpr int kPieceSize = 128;     // the most handed to the line at once
 constexpr int kPiecesPerRead = kBlockSize / kPieceSize;
 constexpr int kMaxAttempt = 10;  // attempts go on while the counter is at most this
-constexpr int kRetryPauseMs = 10000;
 constexpr int kSettleMs = 1000;
 
 std::string HeaderDate(const std::string& path) {
@@ -124,7 +123,7 @@ void MLinkSend(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
     error = Attempt(E);
     TranResult = error == kGood;
     if (error != kGood) {
-      E.Delay(kRetryPauseMs);
+      E.Delay(E.PatienceMs());
       if (E.LineReady()) E.SendByte(CR);
       E.Delay(kSettleMs);
     }

@@ -23,8 +23,6 @@ constexpr uint8_t kDone = 'E';
 constexpr int kGood = 0;
 constexpr int kFailed = 9;
 
-constexpr int kStartPauseMs = 6000;  // time for the user to start the far sender
-constexpr int kInviteSeconds = 10;
 constexpr int kMaxInvites = 10;
 constexpr auto kSilence = 1000ms;
 // A header field longer than this is no header: the peer is sending
@@ -41,8 +39,8 @@ struct Reception {
 };
 
 // True when the wait ended early: bytes came, the line went or a cancel.
-bool MLinkWaitStart(TKelEngine& E, int seconds) {
-  E.WaitArrival(seconds * 1000);
+bool MLinkWaitStart(TKelEngine& E) {
+  E.WaitArrival(E.PatienceMs());
   return E.RxPending() || !E.LineReady() || E.Cancelled();
 }
 
@@ -77,17 +75,17 @@ int32_t ParseSize(const std::string& text) {
   return value;
 }
 
-// Sends "M" every 10 s, ten times at most, until the sender answers.
+// Sends "M" every 10 s (the patience), ten times at most, until the sender answers.
 void Invite(Reception& r) {
   TKelEngine& E = r.E;
-  E.Delay(kStartPauseMs);
+  E.Delay(E.Comm.Times.StartPauseMs);
   if (E.Cancelled()) {
     r.error = kFailed;  // don't start a sender that nobody waits for
     return;
   }
   E.SendByte(kInvite);
   for (int sent = 1;; ++sent) {
-    if (!E.LineReady() || MLinkWaitStart(E, kInviteSeconds)) return;
+    if (!E.LineReady() || MLinkWaitStart(E)) return;
     if (sent >= kMaxInvites) {
       r.error = kFailed;
       return;

@@ -79,7 +79,7 @@ int Accept(TKelEngine& E, Reception& r, int Chunks, int number) {
 void ReceiveBatchEnd(TKelEngine& E, const Reception& r) {
   for (int round = 0; round < 3; ++round) {
     E.SendByte(r.startByte);
-    if (!E.WaitArrival(10000)) return;
+    if (!E.WaitArrival(E.PatienceMs())) return;
     int chunks = 1;
     int number = 0;
     E.AgainByte = NAK;

@@ -115,8 +115,6 @@ constexpr uint8_t ZCACK1 = 1;
 // information that follows ZFILE.
 constexpr int kZMaxData = 1024;
 constexpr int kZFileInfoSize = 128;
-// Each byte of a subpacket is waited for this long.
-constexpr int kZByteWaitMs = 10000;
 
 using ZHeader = std::array<uint8_t, 5>;
 
@@ -139,10 +137,6 @@ struct TZFrame {
   // The last subpacket read: its length and frame end.
   uint16_t RxCount = 0;
   uint8_t RxFrameEnd = 0;
-
-  // The header hunt gives up after this long without a header even while
-  // bytes keep coming, as if the line had been silent.
-  int HuntLimitMs = kZByteWaitMs;
 
   // Take received bytes out of the ring in bulk (see the top of this file).
   bool ReadAhead = false;

@@ -226,7 +226,7 @@ uint8_t ZGetHeader(TZFrame& Z, ZHeader& header, int32_t& value, bool& bad) {
   bad = false;
   const uint8_t savedMode = E.CheckMode;
   E.CheckMode = kCheckCrc16;
-  const auto giveUp = Clock::now() + std::chrono::milliseconds(Z.HuntLimitMs);
+  const auto giveUp = Clock::now() + std::chrono::milliseconds(E.PatienceMs());
   bool star = false;
   int cans = 2;
   uint8_t form = 0;

@@ -33,7 +33,6 @@ constexpr int kRposLimit = 10;
 // the ZFILE: it is sent again, at most kFileInfoRepeats times.
 constexpr int kLostFileInfoQuietMs = 1000;
 constexpr int kFileInfoRepeats = 4;
-constexpr int kLineReturnLimitMs = 10000;
 // The file is read this many 128-byte records at a time.
 constexpr int kAheadRecords = 128;
 
@@ -382,7 +381,7 @@ bool ZSendFinish(TZSendState& S) {
 }
 
 // A cancelled transfer on a dead line gives the line a while to come back.
-void WaitForLineAfterCancel(TKelEngine& E) { E.WaitForLine(kLineReturnLimitMs); }
+void WaitForLineAfterCancel(TKelEngine& E) { E.WaitForLine(E.PatienceMs()); }
 
 // Invitation, ZFILE and the data; false when the transfer failed.
 bool SendOneFile(TZSendState& S) {
