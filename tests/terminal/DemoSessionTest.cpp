@@ -23,6 +23,7 @@
 #include <QToolButton>
 #include <random>
 
+#include "Reference.h"
 #include "DemoLine.h"
 #include "DemoSettings.h"
 #include "PaintBox.h"
@@ -46,16 +47,6 @@ QString Trimmed(const std::string& row) {
   QString text = DecodeShiftJisRow(row);
   while (text.endsWith(QLatin1Char(' '))) text.chop(1);
   return text;
-}
-
-// The CRC-32 of IEEE 802.3 bit by bit, apart from the engine's tables.
-uint32_t Crc32(const std::string& bytes) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (const char c : bytes) {
-    crc ^= static_cast<uint8_t>(c);
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
 }
 
 class DemoSessionTest : public ::testing::Test {
@@ -244,7 +235,7 @@ void DemoSessionTest::Upload(protType protocol, const QString& name, const std::
   const QString received = QStringLiteral("受信しました: %1 %2 バイト CRC-32 %3")
                                .arg(name)
                                .arg(bytes.size())
-                               .arg(Crc32(bytes), 8, 16, QLatin1Char('0'));
+                               .arg(Crc32Of(bytes), 8, 16, QLatin1Char('0'));
   ASSERT_TRUE(WaitForLine(mark, received));
   ASSERT_TRUE(WaitForPrompt(mark, kMenuPrompt));
 }

@@ -7,9 +7,9 @@
 #include <sstream>
 
 #include "Engine.h"
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 
-using namespace xfertest;
 
 namespace {
 
@@ -37,7 +37,7 @@ class Loopback : public ::testing::TestWithParam<LoopCase> {};
 
 TEST_P(Loopback, DeliversTheFile) {
   const LoopCase& c = GetParam();
-  ScratchDir dir;
+  TempDir dir;
   Pair pair(c.protocol);
   const std::string data = RandomBytes(c.size, static_cast<uint32_t>(c.size + c.protocol));
   WriteFile(dir.File("Data File.BIN"), data);
@@ -90,7 +90,7 @@ class EmptyFile : public ::testing::TestWithParam<protType> {};
 // The sender refuses an empty file; the receiver goes on inviting until it
 // is cancelled, then fails, leaving an empty file.
 TEST_P(EmptyFile, SenderRefusesAndTheReceiverWaitsUntilCancelled) {
-  ScratchDir dir;
+  TempDir dir;
   Pair pair(GetParam());
   WriteFile(dir.File("empty"), "");
   TKELCOMM& tx = pair.sender->comm;
@@ -127,7 +127,7 @@ class NoisyLine : public ::testing::TestWithParam<NoiseCase> {};
 // once: the acknowledged protocols repeat them, the streaming one gives up.
 TEST_P(NoisyLine, AcknowledgedProtocolsRepeatStreamingOneCancels) {
   const NoiseCase& c = GetParam();
-  ScratchDir dir;
+  TempDir dir;
   VirtualLine::Options options;
   options.speed = 115200;
   options.bitErrorRate = 1e-4;

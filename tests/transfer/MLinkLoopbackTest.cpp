@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 
-using namespace xfertest;
 
 namespace {
 
@@ -40,7 +40,7 @@ struct LoopRun {
 };
 
 LoopRun Transfer(const LoopCase& c, uint32_t seed) {
-  ScratchDir dir;
+  TempDir dir;
   Pair pair;
   LoopRun run;
   run.data = RandomBytes(c.size, seed);
@@ -94,7 +94,7 @@ TEST(MLinkLoopback, DeliversFilesAroundTheReadAndPieceSizes) {
 }
 
 TEST(MLinkLoopback, EmptyFileIsNotSent) {
-  ScratchDir dir;
+  TempDir dir;
   Pair pair;
   WriteFile(dir.File("empty.bin"), "");
   TKELCOMM& tx = pair.sender->comm;

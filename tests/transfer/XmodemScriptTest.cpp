@@ -4,9 +4,9 @@
 
 #include <thread>
 
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 
-using namespace xfertest;
 
 namespace {
 
@@ -34,7 +34,7 @@ class XmodemSender : public ::testing::TestWithParam<SendCase> {};
 
 TEST_P(XmodemSender, SendsNumberedPaddedBlocksThenEot) {
   const SendCase& c = GetParam();
-  ScratchDir dir;
+  TempDir dir;
   const std::string data = RandomBytes(c.size, 3);
   WriteFile(dir.File("out.bin"), data);
   ScriptedLine peer(c.protocol);
@@ -78,7 +78,7 @@ TEST(XmodemSenderBytes, Block256IsNumberedZero) {
 }
 
 TEST(XmodemSenderBytes, RepeatsANakedBlockAndCancelsOnCan) {
-  ScratchDir dir;
+  TempDir dir;
   const std::string data = RandomBytes(200, 4);
   WriteFile(dir.File("out.bin"), data);
   ScriptedLine peer(pr_XMODEM_CRC_128);
@@ -100,7 +100,7 @@ struct ReceiverScript {
   explicit ReceiverScript(protType protocol) : peer(protocol) {
     peer.station->comm.StartDownload(dir.File("in.bin"));
   }
-  ScratchDir dir;
+  TempDir dir;
   ScriptedLine peer;
   TKELCOMM& comm() { return peer.station->comm; }
 };

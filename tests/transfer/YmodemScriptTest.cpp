@@ -7,9 +7,9 @@
 
 #include <ctime>
 
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 
-using namespace xfertest;
 
 namespace {
 
@@ -17,26 +17,13 @@ const std::string kAck(1, '\x06');
 const std::string kNak(1, '\x15');
 const std::string kEot(1, '\x04');
 
-// A file whose modification time lies on 1970/01/02, local time.
-void SetModifiedOnSecondDay(const std::string& path) {
-  std::tm t{};
-  t.tm_year = 70;
-  t.tm_mon = 0;
-  t.tm_mday = 2;
-  t.tm_hour = 12;
-  t.tm_isdst = -1;
-  const time_t when = mktime(&t);
-  timespec times[2] = {{when, 0}, {when, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
 std::string HeaderData(const std::string& text) { return Padded(text, 128, '\0'); }
 
 struct SenderScript {
   SenderScript(protType protocol, const std::string& name, const std::string& data)
       : peer(protocol), path(dir.File(name)), data(data) {
     WriteFile(path, data);
-    SetModifiedOnSecondDay(path);
+    EXPECT_TRUE(SetModifiedOnSecondDay(path));
     comm().StartUpload(path);
     EXPECT_TRUE(WaitFor([&] { return comm().TranResult.load() == 1; }, 2s));
   }
@@ -51,7 +38,7 @@ struct SenderScript {
     EXPECT_TRUE(peer.Read(empty.size()) == empty);
     peer.Write(kAck);
   }
-  ScratchDir dir;
+  TempDir dir;
   ScriptedLine peer;
   std::string path, data;
 };
@@ -159,7 +146,7 @@ struct ReceiverScript {
     EXPECT_EQ(comm().TranResult.load(), result);
     EXPECT_EQ(ReadFile(dir.File("in.bin")).size(), fileSize);
   }
-  ScratchDir dir;
+  TempDir dir;
   ScriptedLine peer;
 };
 

@@ -8,11 +8,11 @@
 #include <atomic>
 #include <thread>
 
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 #include "Zmodem.h"
 #include "ZmodemWire.h"
 
-using namespace xfertest;
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <atomic>
 #include <thread>
 
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 #include "ZmodemWire.h"
 
-using namespace xfertest;
 
 namespace {
 
@@ -53,7 +53,7 @@ class Pair {
     VirtualLine::Remove(rxName_);
   }
   // Offers a file of data from the sender and starts the receiver.
-  void Start(const ScratchDir& dir, const std::string& name, const std::string& data) {
+  void Start(const TempDir& dir, const std::string& name, const std::string& data) {
     WriteFile(dir.File(name), data);
     sender->comm.StartUpload(dir.File(name));
     receiver->comm.StartDownload(dir.File("received"));
@@ -119,7 +119,7 @@ class ZmodemLoopback : public ::testing::TestWithParam<LoopCase> {};
 
 TEST_P(ZmodemLoopback, DeliversTheFileExactly) {
   const LoopCase& c = GetParam();
-  ScratchDir dir;
+  TempDir dir;
   Pair pair(c.crc16);
   const std::string data = RandomBytes(c.size, static_cast<uint32_t>(c.size));
   pair.Start(dir, "Loop Data.BIN", data);
@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ZmodemLoopback, ::testing::ValuesIn(Sizes()), Ca
 // An empty file is never offered: the receiver waits until it is cancelled
 // and keeps the empty file it made.
 TEST(ZmodemLoopbackEmpty, SenderRefusesAndTheReceiverWaitsUntilCancelled) {
-  ScratchDir dir;
+  TempDir dir;
   Pair pair(false);
   WriteFile(dir.File("empty"), "");
   TKELCOMM& tx = pair.sender->comm;
@@ -181,7 +181,7 @@ class ZmodemNoisyLine : public ::testing::TestWithParam<NoiseCase> {};
 // is whole.
 TEST_P(ZmodemNoisyLine, FileArrivesIntactThroughRepositioning) {
   const NoiseCase& c = GetParam();
-  ScratchDir dir;
+  TempDir dir;
   VirtualLine::Options options;
   options.bitErrorRate = c.rate;
   options.seed = c.seed;
@@ -210,7 +210,7 @@ class ZmodemCancel : public ::testing::TestWithParam<bool> {};
 // failures; the receiver keeps what it had.
 TEST_P(ZmodemCancel, EndsBothSidesQuickly) {
   const bool senderCancels = GetParam();
-  ScratchDir dir;
+  TempDir dir;
   VirtualLine::Options paced;
   paced.speed = 115200;
   Pair pair(false, paced);

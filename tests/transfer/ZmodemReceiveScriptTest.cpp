@@ -5,11 +5,11 @@
 
 #include <cstdio>
 
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 #include "Zmodem.h"
 #include "ZmodemWire.h"
 
-using namespace xfertest;
 using namespace zwire;
 
 namespace {
@@ -88,7 +88,7 @@ struct ReceiverScript {
     peer.Write(last);
   }
   bool crc32;
-  ScratchDir dir;
+  TempDir dir;
   ScriptedLine peer{pr_ZMODEM};
   std::string path;
 };

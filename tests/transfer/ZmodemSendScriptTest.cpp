@@ -11,11 +11,11 @@
 #include <stdexcept>
 #include <vector>
 
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 #include "Zmodem.h"
 #include "ZmodemWire.h"
 
-using namespace xfertest;
 using zwire::BinHeader;
 using zwire::HexHeader;
 
@@ -111,7 +111,7 @@ class Peer {
     for (size_t i = 0; i < 14; i += 2)
       raw += static_cast<char>(std::stoi(digits.substr(i, 2), 0, 16));
     EXPECT_EQ(digits, zwire::Hex(raw)) << "lowercase hex";
-    EXPECT_EQ(zwire::Crc16(raw), 0) << "hex header check";
+    EXPECT_EQ(Crc16Of(raw), 0) << "hex header check";
     EXPECT_EQ(RawBytes(2), "\r\n");
     return Decode('B', raw);
   }
@@ -126,18 +126,6 @@ class Peer {
   size_t at_ = 0;
 };
 
-// A file whose modification time lies on 1970/01/02, local time.
-void SetModifiedOnSecondDay(const std::string& path) {
-  std::tm t{};
-  t.tm_year = 70;
-  t.tm_mday = 2;
-  t.tm_hour = 12;
-  t.tm_isdst = -1;
-  const time_t when = mktime(&t);
-  timespec times[2] = {{when, 0}, {when, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
 // Our sender on end 0 with a file of its own; the script plays the
 // receiver on end 1.
 struct Script {
@@ -145,7 +133,7 @@ struct Script {
                   VirtualLine::Options options = {})
       : line(pr_ZMODEM, options), peer(line), data(content) {
     WriteFile(dir.File("file"), data);
-    SetModifiedOnSecondDay(dir.File("file"));
+    EXPECT_TRUE(SetModifiedOnSecondDay(dir.File("file")));
     comm().StartUpload(dir.File("file"), announce);
     EXPECT_EQ(comm().TranMode.load(), 1);
   }
@@ -210,7 +198,7 @@ struct Script {
   }
   bool WaitEnd() { return line.station->WaitIdle(5s); }
 
-  ScratchDir dir;
+  TempDir dir;
   ScriptedLine line;
   Peer peer;
   std::string data;
@@ -336,8 +324,8 @@ TEST(ZmodemSender, AnswersZcrcWithTheComplementedCheck) {
     EXPECT_EQ(h.form, 'B');
     EXPECT_EQ(h.type, ZCRC);
     const std::string part = s.data.substr(0, c.covered);
-    EXPECT_EQ(h.value, c.crc32 ? static_cast<int32_t>(zwire::Crc32(part))
-                               : ~static_cast<int32_t>(static_cast<int16_t>(zwire::Crc16(part))));
+    EXPECT_EQ(h.value, c.crc32 ? static_cast<int32_t>(Crc32Of(part))
+                               : ~static_cast<int32_t>(static_cast<int16_t>(Crc16Of(part))));
     // The file is where it was: the data that follows starts at the ZRPOS.
     s.peer.Send(HexHeader(ZRPOS, 0));
     EXPECT_TRUE(s.DataFrom(c.crc32, 0));
