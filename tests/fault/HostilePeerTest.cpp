@@ -81,7 +81,8 @@ TEST_P(HostilePeer, FileGoesToTheChosenPathAndTheTransferEnds) {
     peers.push_back(std::make_unique<ScriptedLine>(GetParam()));
     ShortenWaits(peers[i]->comm());
     peers[i]->comm().StartDownload(dir / std::to_string(i) + "/chosen.bin");
-    scripts.emplace_back([&, i] { SendAs(*peers[i], kLies[i].name, kLies[i].size); });
+    ScriptedLine* peer = peers[i].get();  // the vector grows while scripts run
+    scripts.emplace_back([peer, i] { SendAs(*peer, kLies[i].name, kLies[i].size); });
   }
   for (auto& t : scripts) t.join();
   for (size_t i = 0; i < kLies.size(); ++i) {
