@@ -11,9 +11,7 @@ const char* Label(protType p) {
 }
 
 std::string Kept(protType p, const std::string& data) {
-  if (p > pr_XMODEM_CRC_1024) return data;
-  const size_t block = p == pr_XMODEM_CRC_1024 ? 1024 : 128;
-  return Padded(data, (data.size() + block - 1) / block * block);
+  return p > pr_XMODEM_CRC_1024 ? data : PaddedTo(data, p == pr_XMODEM_CRC_1024 ? 1024 : 128);
 }
 
 ::testing::AssertionResult IsStartOf(protType p, const std::string& data, const std::string& kept) {
@@ -23,15 +21,22 @@ std::string Kept(protType p, const std::string& data) {
   return ::testing::AssertionFailure() << kept.size() << " bytes kept are not the file's start";
 }
 
+void ShortenWaits(TKELCOMM& comm) {
+  comm.Times.PatienceMs = 1500;
+  comm.Times.StartPauseMs = 300;
+}
+
 Pair::Pair(protType protocol, int speed, size_t size, uint32_t seed)
     : protocol(protocol),
       name(UniqueLineName("fault")),
       line(VirtualLine::Create(name, {.speed = speed})),
       data(RandomBytes(size, seed)),
-      source(dir.File("source.bin")),
-      target(dir.File("received.bin")) {
+      source(dir / "source.bin"),
+      target(dir / "received.bin") {
   a = std::make_unique<Station>("virtual:" + name, protocol);
   b = std::make_unique<Station>("virtual:" + name + "/1", protocol);
+  ShortenWaits(ours());
+  ShortenWaits(peer());
   WriteFile(source, data);
 }
 
@@ -42,18 +47,12 @@ Pair::~Pair() {
 }
 
 void Pair::Start(bool oursSends) {
-  TKELCOMM& sender = oursSends ? ours() : peer();
-  sender.StartUpload(source);
+  (oursSends ? ours() : peer()).StartUpload(source);
   receiver(oursSends).StartDownload(target);
 }
 
-bool Pair::WaitReceived(bool oursSends, int32_t bytes, std::chrono::milliseconds timeout) {
-  TKELCOMM& rx = receiver(oursSends);
-  return WaitFor([&] { return rx.Status.TranSize.load() >= bytes; }, timeout);
-}
-
-bool Pair::WaitIdle(TKELCOMM& comm, std::chrono::milliseconds timeout) {
-  return WaitFor([&] { return comm.TranMode.load() == 0; }, timeout);
+bool Pair::WaitReceived(bool oursSends, int32_t bytes) {
+  return WaitFor([&] { return receiver(oursSends).Status.TranSize.load() >= bytes; }, 60s);
 }
 
 std::string Pair::HeardByPeer() {
@@ -67,10 +66,9 @@ void Pair::Settle() {
   line->end(1).SetFarCts(true);
   line->end(1).SetFarRlsd(true);
   peer().RequestCancel();
-  EXPECT_TRUE(WaitIdle(peer(), 10s)) << "the peer ends when cancelled";
-  EXPECT_TRUE(WaitIdle(ours(), 10s));
-  EXPECT_TRUE(
-      WaitFor([&] { return line->end(0).Pending() == 0 && line->end(1).Pending() == 0; }, 20s));
+  EXPECT_TRUE(b->WaitIdle(30s)) << "the peer ends when cancelled";
+  EXPECT_TRUE(a->WaitIdle(30s));
+  EXPECT_TRUE(WaitFor([&] { return line->end(0).Pending() + line->end(1).Pending() == 0; }, 30s));
   line->SetOptions({});
 }
 
@@ -79,22 +77,19 @@ void Pair::Settle() {
   line->end(1).Write(toOurs);
   line->end(0).Write(toPeer);
   const auto heard = [](Station& s, const std::string& text) {
-    return WaitFor([&] { return s.window.Bytes().find(text) != std::string::npos; }, 2s);
+    return WaitFor([&] { return s.window.Bytes().find(text) != std::string::npos; }, 10s);
   };
   if (!heard(*a, toOurs) || !heard(*b, toPeer))
     return ::testing::AssertionFailure() << "a window does not receive";
-  const protType again = protocol == pr_MLINK ? pr_XMODEM_CRC_1024 : protocol;
-  ours().Protocol = again;
-  peer().Protocol = again;
   data = RandomBytes(5000, 77);
   WriteFile(source, data);
-  target = dir.File("again.bin");
+  target = dir / "again.bin";
   Start(oursSends);
-  if (!WaitIdle(ours(), 20s) || !WaitIdle(peer(), 5s))
+  if (!a->WaitIdle(60s) || !b->WaitIdle(30s))
     return ::testing::AssertionFailure() << "the next transfer does not end";
   if (ours().TranResult.load() != 1 || peer().TranResult.load() != 1)
     return ::testing::AssertionFailure() << "the next transfer fails";
-  if (ReadFile(target) != Kept(again, data))
+  if (ReadFile(target) != Kept(protocol, data))
     return ::testing::AssertionFailure() << "the next file arrives damaged";
   return ::testing::AssertionSuccess();
 }

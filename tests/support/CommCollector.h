@@ -22,21 +22,10 @@ class CommCollector {
 
   std::string Bytes();
   std::vector<TCommEventMask> Events();
-  // The kinds of notification in order of arrival: 'R' receive, 'E' event.
-  std::string Order();
-  std::vector<uint16_t> ReceiveSizes();
 
  private:
-  template <typename Pred>
-  bool WaitFor(Pred pred, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, pred);
-  }
-
   std::mutex mutex_;
   std::condition_variable changed_;
   std::string bytes_;
   std::vector<TCommEventMask> events_;
-  std::vector<uint16_t> sizes_;
-  std::string order_;
 };

@@ -14,9 +14,8 @@
 #include <thread>
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kelterm-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp: no scratch folder");
-  path_ = pattern;
+  path_ = (std::filesystem::temp_directory_path() / "kelterm-test-XXXXXX").string();
+  if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp: no scratch folder");
 }
 
 TempDir::~TempDir() {
@@ -33,8 +32,7 @@ std::string RandomBytes(size_t count, uint32_t seed) {
 
 bool WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out.flush());
+  return static_cast<bool>(out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())));
 }
 
 std::string ReadFile(const std::string& path) {
@@ -51,15 +49,14 @@ std::string Padded(const std::string& data, size_t size, char fill) {
 }
 
 std::string PaddedTo(const std::string& bytes, size_t unit) {
-  const size_t blocks = bytes.empty() ? 1 : (bytes.size() + unit - 1) / unit;
-  return Padded(bytes, blocks * unit);
+  return Padded(bytes, bytes.empty() ? unit : (bytes.size() + unit - 1) / unit * unit);
 }
 
 bool SetModifiedOnSecondDay(const std::string& path) {
   std::tm t{};
-  t.tm_year = 70;
-  t.tm_mday = 2;
   t.tm_hour = 12;
+  t.tm_mday = 2;
+  t.tm_year = 70;
   t.tm_isdst = -1;
   const time_t when = mktime(&t);
   const timespec times[2] = {{when, 0}, {when, 0}};

@@ -4,8 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,21 +12,6 @@
 #include <chrono>
 
 extern char** environ;
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int RemainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-double Seconds(const timeval& t) {
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
-
-}  // namespace
 
 PeerProcess::PeerProcess(const std::vector<std::string>& argv, const std::string& dir,
                          const std::string& outputPath) {
@@ -59,68 +42,33 @@ PeerProcess::PeerProcess(const std::vector<std::string>& argv, const std::string
 // first and leave the program it started behind.
 PeerProcess::~PeerProcess() {
   if (pid_ > 0) kill(-pid_, SIGKILL);
-  if (pid_ > 0 && !reaped_) {
-    while (waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
-    }
+  while (pid_ > 0 && !reaped_ && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
   }
   if (pidfd_ >= 0) close(pidfd_);
 }
 
 bool PeerProcess::WaitExit(int timeoutMs) {
   if (pid_ <= 0 || reaped_) return reaped_;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    const pid_t r = wait4(pid_, &status_, WNOHANG, &usage_);
-    if (r == pid_) {
-      reaped_ = true;
-      return true;
-    }
+    const pid_t r = waitpid(pid_, &status_, WNOHANG);
+    if (r == pid_) return reaped_ = true;
     if (r < 0 && errno != EINTR) return false;
-    const int left = RemainingMs(deadline);
-    if (left == 0) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
     pollfd p{pidfd_, POLLIN, 0};
-    if (pidfd_ < 0 || poll(&p, 1, left) < 0) {
-      if (errno != EINTR) return false;
-    }
+    if (pidfd_ < 0 || (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR))
+      return false;
   }
 }
 
 int PeerProcess::ExitCode() const {
-  if (!reaped_ || !WIFEXITED(status_)) return -1;
-  return WEXITSTATUS(status_);
-}
-
-double PeerProcess::CpuSeconds() const {
-  return Seconds(usage_.ru_utime) + Seconds(usage_.ru_stime);
+  return reaped_ && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
 void PeerProcess::Signal(int signal) {
   if (pid_ > 0 && !reaped_) kill(pid_, signal);
-}
-
-void PeerProcess::KillGroup() {
-  if (pid_ > 0 && !reaped_) kill(-pid_, SIGKILL);
-}
-
-bool WaitForPath(const std::string& path, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  const int fd = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  if (fd < 0) return false;
-  inotify_add_watch(fd, dir.c_str(), IN_CREATE | IN_MOVED_TO);
-  struct stat st;
-  bool found = false;
-  while (!(found = lstat(path.c_str(), &st) == 0)) {
-    pollfd p{fd, POLLIN, 0};
-    const int n = poll(&p, 1, RemainingMs(deadline));
-    if (n == 0 || (n < 0 && errno != EINTR)) break;
-    char events[4096];
-    while (read(fd, events, sizeof events) > 0) {
-    }
-  }
-  close(fd);
-  return found;
 }
 
 std::vector<std::string> SocatOnNewPty(const std::string& linkPath, const std::string& command) {

@@ -1,19 +1,20 @@
 #include "Peers.h"
 
+#include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
-#include <sstream>
+#include <cerrno>
+
+#include "Stations.h"
 
 ::testing::AssertionResult ProgramsInstalled(std::initializer_list<const char*> programs) {
-  const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
   for (const char* program : programs) {
-    bool found = false;
-    std::istringstream dirs(path);
-    for (std::string dir; !found && std::getline(dirs, dir, ':');)
-      found = access((dir + "/" + program).c_str(), X_OK) == 0;
-    if (!found)
+    const std::string probe = std::string("command -v ") + program + " >/dev/null";
+    if (system(probe.c_str()) != 0)
       return ::testing::AssertionFailure()
              << program << " is not installed (apt-get install lrzsz socat)";
   }
@@ -24,27 +25,17 @@
 std::string XferTool() {
   char self[PATH_MAX] = {};
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string dir(self, n > 0 ? static_cast<size_t>(n) : 0);
-  dir = dir.substr(0, dir.rfind('/'));
-  return dir + "/../app/kelterm-xfer";
+  const std::string exe(self, n > 0 ? static_cast<size_t>(n) : 0);
+  return exe.substr(0, exe.rfind('/')) + "/../app/kelterm-xfer";
 }
 
 LrzszPeer::LrzszPeer(const TempDir& dir, const std::string& command)
-    : LrzszPeer(dir, command, dir / "tty", true) {}
-
-LrzszPeer::LrzszPeer(const TempDir& dir, const std::string& command, const std::string& device)
-    : LrzszPeer(dir, command, device, false) {}
-
-LrzszPeer::LrzszPeer(const TempDir& dir, const std::string& command, const std::string& device,
-                     bool newPty)
-    : device_(device),
+    : device_(dir / "tty"),
       log_(dir / "peer.log"),
       socatLog_(dir / "socat.log"),
       status_(dir / "peer.status") {
   const std::string shell = command + " 2>" + log_ + "; echo $? >" + status_;
-  process_ = std::make_unique<PeerProcess>(
-      newPty ? SocatOnNewPty(device_, shell) : SocatOnDevice(device_, shell), dir.path(),
-      socatLog_);
+  process_ = std::make_unique<PeerProcess>(SocatOnNewPty(device_, shell), dir.path(), socatLog_);
 }
 
 int LrzszPeer::ExitCode() const {
@@ -53,7 +44,8 @@ int LrzszPeer::ExitCode() const {
 }
 
 bool LrzszPeer::Ready(int timeoutMs) const {
-  return process_->started() && WaitForPath(device_, timeoutMs);
+  return process_->started() && WaitFor([&] { return access(device_.c_str(), F_OK) == 0; },
+                                        std::chrono::milliseconds(timeoutMs));
 }
 
 std::unique_ptr<TKELCOMM> OpenOurSide(const std::string& device, protType protocol, int speed) {
@@ -68,4 +60,69 @@ std::unique_ptr<TKELCOMM> OpenOurSide(const std::string& device, protType protoc
 // The component offers no signal for the end of a transfer.
 bool WaitTransferEnd(TKELCOMM& comm, int timeoutMs) {
   return WaitFor([&] { return comm.TranMode.load() == 0; }, std::chrono::milliseconds(timeoutMs));
+}
+
+namespace {
+// The most the line holds in flight before the peer's writes wait in its
+// pty, as a paced UART holds them in its driver.
+constexpr size_t kInFlight = 256;
+}  // namespace
+
+PtyBridge::PtyBridge(const std::string& ptyPath, VirtualLine::Options options)
+    : name_(UniqueLineName("bridge")), line_(VirtualLine::Create(name_, options)) {
+  line_->end(1).SetRts(true);
+  line_->end(1).SetDtr(true);
+  fd_ = open(ptyPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) return;
+  termios raw{};
+  tcgetattr(fd_, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(fd_, TCSANOW, &raw);
+  in_ = std::thread([this] { PeerToLine(); });
+  out_ = std::thread([this] { LineToPeer(); });
+}
+
+PtyBridge::~PtyBridge() {
+  stop_ = true;
+  if (in_.joinable()) in_.join();
+  if (out_.joinable()) out_.join();
+  if (fd_ >= 0) close(fd_);
+  VirtualLine::Remove(name_);
+}
+
+// Ends at the peer's hang-up, which takes our carrier with it.
+void PtyBridge::PeerToLine() {
+  char buffer[kInFlight];
+  while (!stop_) {
+    pollfd p{fd_, POLLIN, 0};
+    if (line_->end(1).Pending() >= kInFlight || poll(&p, 1, 5) == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    const ssize_t n = read(fd_, buffer, sizeof buffer);
+    if (n > 0) {
+      line_->end(1).Write(std::string_view(buffer, static_cast<size_t>(n)));
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+      line_->end(1).SetDtr(false);
+      return;
+    }
+  }
+}
+
+void PtyBridge::LineToPeer() {
+  while (!stop_) {
+    std::string bytes = line_->end(1).ReadFor(1, std::chrono::milliseconds(5));
+    bytes += line_->end(1).Read();
+    for (size_t at = 0; at < bytes.size() && !stop_;) {
+      const ssize_t n = write(fd_, bytes.data() + at, bytes.size() - at);
+      if (n > 0) {
+        at += static_cast<size_t>(n);
+      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        return;
+      } else {
+        pollfd p{fd_, POLLOUT, 0};
+        poll(&p, 1, 5);
+      }
+    }
+  }
 }

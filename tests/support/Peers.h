@@ -1,21 +1,21 @@
 #pragma once
-// What the tests against other programs share: lrzsz (or any shell command)
-// started under socat on a pty of its own, our command-line tool, and our
-// side of such a line.
-//
-// lrzsz runs behind socat rather than on the pty itself: at its exit lrzsz
-// flushes its terminal, which could drop its own last bytes; behind socat
-// they are already in socat's hands.
+// Tests against other programs: lrzsz behind socat on a pty of its own (at
+// its exit lrzsz flushes its terminal, which could drop its last bytes;
+// behind socat they are already in socat's hands), our command-line tool,
+// and our side of such a line.
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "Files.h"
 #include "KelComm.h"
 #include "PeerProcess.h"
+#include "VirtualLine.h"
 
 // Fails the calling test (not a skip) when a program is not on the PATH.
 ::testing::AssertionResult ProgramsInstalled(std::initializer_list<const char*> programs);
@@ -23,33 +23,51 @@
 // The command-line transfer tool, built beside the test programs.
 std::string XferTool();
 
-// A shell command behind socat on a new pty linked at dir/"tty", or on an
-// existing terminal device. The command runs in dir once the pty's slave has
-// been opened; its standard error goes to dir/"peer.log".
+// A shell command run in dir behind socat on a new pty at dir/"tty"; its
+// errors go to dir/"peer.log".
 class LrzszPeer {
  public:
   LrzszPeer(const TempDir& dir, const std::string& command);
-  LrzszPeer(const TempDir& dir, const std::string& command, const std::string& device);
   const std::string& device() const { return device_; }
   // True once socat has made the pty (the link exists).
   bool Ready(int timeoutMs = 5000) const;
   bool WaitExit(int timeoutMs) { return process_->WaitExit(timeoutMs); }
-  // The command's own exit code (-1 before it has ended). socat's may
-  // differ: it fails when our last byte arrives after lrzsz has finished,
-  // which is no fault of either side.
+  // The command's own exit code (-1 before its end); socat fails when our
+  // last byte comes after lrzsz has finished, no fault of either side.
   int ExitCode() const;
   // What the peer and socat said, for failure messages.
   std::string Log() const { return ReadFile(log_) + "\n--- socat:\n" + ReadFile(socatLog_); }
   PeerProcess& process() { return *process_; }
 
  private:
-  LrzszPeer(const TempDir& dir, const std::string& command, const std::string& device, bool newPty);
-
-  std::string device_;
-  std::string log_;
-  std::string socatLog_;
-  std::string status_;
+  std::string device_, log_, socatLog_, status_;
   std::unique_ptr<PeerProcess> process_;
+};
+
+// Joins a terminal device (the pty that socat made for a peer program) to
+// end 1 of a virtual line of its own, so that our component on end 0
+// ("virtual:NAME") talks to the peer through the line's pacing, latency and
+// bit errors. The peer's hang-up drops our carrier, as a modem's would.
+// Two threads of its own move the bytes, one each way.
+class PtyBridge {
+ public:
+  PtyBridge(const std::string& ptyPath, VirtualLine::Options options);
+  ~PtyBridge();
+  PtyBridge(const PtyBridge&) = delete;
+  PtyBridge& operator=(const PtyBridge&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  std::string OurDevice() const { return "virtual:" + name_; }
+
+ private:
+  void PeerToLine();
+  void LineToPeer();
+
+  std::string name_;
+  std::shared_ptr<VirtualLine> line_;
+  int fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread in_, out_;
 };
 
 // Our side of the line: a TKELCOMM on device with protocol, opened.

@@ -13,16 +13,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 // Waits until fd reports one of events; false on time-out or error.
 bool WaitFor(int fd, short events, Clock::time_point deadline) {
-  pollfd p{fd, events, 0};
-  for (;;) {
-    const int n = poll(&p, 1, RemainingMs(deadline));
+  for (pollfd p{fd, events, 0};;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const int n = poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
     if (n > 0) return true;
     if (n == 0 || errno != EINTR) return false;
   }
@@ -56,9 +52,8 @@ bool PtyPair::WriteAll(std::string_view bytes, int timeoutMs) {
     const ssize_t n = write(master_, bytes.data(), bytes.size());
     if (n > 0) {
       bytes.remove_prefix(static_cast<size_t>(n));
-    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      return false;
-    } else if (!WaitFor(master_, POLLOUT, deadline)) {
+    } else if ((n < 0 && errno != EAGAIN && errno != EINTR) ||
+               !WaitFor(master_, POLLOUT, deadline)) {
       return false;
     }
   }
@@ -68,8 +63,7 @@ bool PtyPair::WriteAll(std::string_view bytes, int timeoutMs) {
 std::string PtyPair::Read(size_t count, int timeoutMs) {
   std::string got =
       ReadUntil([count](const std::string& s) { return s.size() >= count; }, timeoutMs);
-  if (got.size() > count) got.resize(count);
-  return got;
+  return got.substr(0, count);
 }
 
 std::string PtyPair::ReadUntil(const std::function<bool(const std::string&)>& done, int timeoutMs) {
@@ -80,10 +74,9 @@ std::string PtyPair::ReadUntil(const std::function<bool(const std::string&)>& do
     const ssize_t n = read(master_, buffer, sizeof buffer);
     if (n > 0) {
       got.append(buffer, static_cast<size_t>(n));
-    } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+    } else if (n == 0 || (errno != EAGAIN && errno != EINTR) ||
+               !WaitFor(master_, POLLIN, deadline)) {
       break;  // EIO: no slave is open any more
-    } else if (!WaitFor(master_, POLLIN, deadline)) {
-      break;
     }
   }
   return got;

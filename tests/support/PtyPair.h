@@ -1,16 +1,9 @@
 #pragma once
-// A pseudo-terminal pair standing in for a serial cable. The test holds the
-// master end as "the other side"; the code under test opens slavePath() as its
-// device. Both ends start raw, so bytes pass unchanged.
-//
-// The pair keeps a descriptor of its own on the slave (without reading from
-// it), so the line survives the device being closed and opened again: with
-// no slave open the master would read EIO. ReleaseSlave() gives it up.
-//
-// The master descriptor is non-blocking; the helpers below wait in poll()
-// with a deadline. Closing the master is how the other side leaves: the
-// slave then sees a hang-up. Not thread-safe: one thread per direction at
-// most (one writes while another reads), and CloseMaster() from neither.
+// A raw pseudo-terminal pair standing in for a serial cable: the test holds
+// the master as "the other side", the code under test opens slavePath().
+// The pair keeps the slave open itself (the master would read EIO with no
+// slave open) until ReleaseSlave(); closing the master hangs the line up.
+// One thread per direction at most, and CloseMaster() from neither.
 
 #include <cstddef>
 #include <functional>
@@ -28,14 +21,11 @@ class PtyPair {
   int master() const { return master_; }
   const std::string& slavePath() const { return slavePath_; }
 
-  // Writes all of bytes to the master, waiting for room; false on an error
-  // or when timeoutMs passed before everything was taken.
+  // Writes all of bytes to the master; false on an error or time-out.
   bool WriteAll(std::string_view bytes, int timeoutMs = 5000);
-  // Reads from the master until count bytes have come or timeoutMs passed
-  // (or the slave side has gone); returns what came, at most count bytes.
+  // Reads until count bytes came, the time passed or the slave side went.
   std::string Read(size_t count, int timeoutMs = 5000);
-  // Reads from the master until done(all bytes so far) is true or timeoutMs
-  // passed; returns everything read.
+  // Reads until done(all bytes so far) holds; returns everything read.
   std::string ReadUntil(const std::function<bool(const std::string&)>& done, int timeoutMs = 5000);
 
   // The other side leaves: the slave hangs up.

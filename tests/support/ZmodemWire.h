@@ -15,9 +15,8 @@ inline std::string Escape(const std::string& data, unsigned char& last) {
   std::string out;
   for (unsigned char b : data) {
     const unsigned char low = b & 0x7F;
-    const bool escape = low == 0x10 || low == 0x11 || low == 0x13 || low == 0x18 ||
-                        (low == 0x0D && (last & 0x7F) == 0x40);
-    if (escape) {
+    if (low == 0x10 || low == 0x11 || low == 0x13 || low == 0x18 ||
+        (low == 0x0D && (last & 0x7F) == 0x40)) {
       out += '\x18';
       b ^= 0x40;
     }
@@ -63,17 +62,12 @@ inline std::string Crc32Bytes(const std::string& data) {
 
 inline std::string HexHeader(int type, uint32_t value, bool upper = false) {
   const std::string h = Header(type, value);
-  return "**\x18"
-         "B" +
-         Hex(h + Crc16Bytes(h), upper) + "\r\n";
+  return "**\x18" + std::string("B") + Hex(h + Crc16Bytes(h), upper) + "\r\n";
 }
 
 inline std::string BinHeader(int type, uint32_t value, bool crc32) {
   const std::string h = Header(type, value);
-  return std::string(crc32 ? "*\x18"
-                             "C"
-                           : "*\x18"
-                             "A") +
+  return "*\x18" + std::string(crc32 ? "C" : "A") +
          Escape(h + (crc32 ? Crc32Bytes(h) : Crc16Bytes(h)));
 }
 
