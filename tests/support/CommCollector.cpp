@@ -8,11 +8,13 @@ CommCollector::CommCollector(TComm& comm) {
     chunk.resize(static_cast<size_t>(std::max(sender->Read(chunk.data(), size), 0)));
     std::lock_guard lock(mutex_);
     bytes_ += chunk;
+    order_ += 'R';
     changed_.notify_all();
   };
   comm.OnCommEvent = [this](TComm*, TCommEventMask events) {
     std::lock_guard lock(mutex_);
     events_.push_back(events);
+    order_ += 'E';
     changed_.notify_all();
   };
 }
@@ -36,4 +38,9 @@ std::string CommCollector::Bytes() {
 std::vector<TCommEventMask> CommCollector::Events() {
   std::lock_guard lock(mutex_);
   return events_;
+}
+
+std::string CommCollector::Order() {
+  std::lock_guard lock(mutex_);
+  return order_;
 }

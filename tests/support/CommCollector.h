@@ -22,10 +22,13 @@ class CommCollector {
 
   std::string Bytes();
   std::vector<TCommEventMask> Events();
+  // The kinds of notification in order of arrival: 'R' receive, 'E' event.
+  std::string Order();
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
   std::string bytes_;
+  std::string order_;
   std::vector<TCommEventMask> events_;
 };
