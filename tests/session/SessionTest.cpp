@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "Files.h"
 #include "KelComm.h"
 #include "KelSession.h"
 #include "SettingsFile.h"
@@ -101,8 +103,9 @@ TEST_F(SessionTest, WriteFailureIsToldOnceAndTheSessionGoesOn) {
 }
 
 // A disk that takes nothing stalls only the log's writer: reception goes on,
-// and closing still writes every byte once the disk moves again.
-TEST_F(SessionTest, StalledDiskStallsNeitherTheLineNorLosesTheLog) {
+// the close waits for the disk without holding the buffer's lock, and every
+// byte is written once the disk moves again.
+TEST_F(SessionTest, StalledDiskStallsNeitherTheLineNorTheCloseNorLosesTheLog) {
   const fs::path fifo = dir / "stalled.LOG";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -110,6 +113,19 @@ TEST_F(SessionTest, StalledDiskStallsNeitherTheLineNorLosesTheLog) {
   OpenLog(fifo, "d");
   const std::string line(1000, 'x');
   for (int i = 0; i < 300; ++i) Receive(line + "\r");  // far beyond a pipe's buffer
+  std::atomic<bool> closed{false};
+  std::thread closer([&] {
+    session.LogClose();
+    closed = true;
+  });
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        std::unique_lock lock(session.TextBuffer.Mutex(), std::try_to_lock);
+        return lock && !session.LogFile.IsOpen();
+      },
+      5s))
+      << "the close kept the buffer's lock while the disk was stuck";
+  EXPECT_FALSE(closed) << "the disk has not taken the log yet";
   std::string got;
   std::thread drain([&] {
     fcntl(reader, F_SETFL, 0);
@@ -117,7 +133,8 @@ TEST_F(SessionTest, StalledDiskStallsNeitherTheLineNorLosesTheLog) {
     for (ssize_t n; (n = read(reader, buf, sizeof buf)) != 0;)
       if (n > 0) got.append(buf, static_cast<size_t>(n));
   });
-  session.LogClose();
+  Receive("after the close\r");
+  closer.join();
   drain.join();
   close(reader);
   EXPECT_EQ(got.size(), Header("d").size() + 300 * 1002 + 2);
