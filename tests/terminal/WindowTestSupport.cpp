@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTimer>
 #include <atomic>
 
@@ -37,6 +38,26 @@ void WriteFileBytes(const QString& path, const std::string& bytes) {
   ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
   ASSERT_EQ(file.write(bytes.data(), static_cast<qint64>(bytes.size())),
             static_cast<qint64>(bytes.size()));
+}
+
+FileDialogAnswer::FileDialogAnswer(QFileDialog* const& dialog, const QString& path) {
+  QObject::connect(&timer_, &QTimer::timeout, [this, &dialog, path] {
+    if (!dialog || !dialog->isVisible() || !title.isEmpty()) return;
+    title = dialog->windowTitle();
+    if (path.isEmpty()) return dialog->reject();
+    dialog->selectFile(path);
+    if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
+    static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
+  });
+  timer_.start(5);
+}
+
+void SendMouse(QWidget* target, QEvent::Type type, QPoint at) {
+  const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+  const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+  QMouseEvent event(type, QPointF(at), QPointF(target->mapTo(target->window(), at)),
+                    QPointF(target->mapToGlobal(at)), button, held, Qt::NoModifier);
+  QApplication::sendEvent(target, &event);
 }
 
 WindowHarness::WindowHarness() {

@@ -3,6 +3,8 @@
 // built in it, waits that keep the event loop running, and a recorder in
 // place of the error box.
 
+#include <QEvent>
+#include <QFileDialog>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -28,6 +30,20 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
 
 std::string ReadFileBytes(const QString& path);
 void WriteFileBytes(const QString& path, const std::string& bytes);
+
+// Answers the window's next file dialog as a user would: types path into its
+// name field and confirms, or cancels when path is empty.
+class FileDialogAnswer {
+ public:
+  FileDialogAnswer(QFileDialog* const& dialog, const QString& path);
+  QString title;  // of the dialog answered; empty before
+
+ private:
+  QTimer timer_;
+};
+
+// The left button pressed, moved with it held, or released at a point of target.
+void SendMouse(QWidget* target, QEvent::Type type, QPoint at);
 
 // A test's program folder, error box and window.
 class WindowHarness {
