@@ -1,6 +1,6 @@
 // The session on a real port and real files: received text into the buffer
-// and the log, the log's file across sessions and failures, the paced
-// sending of queued text, and the settings file.
+// and the log, the log's file across sessions and failures, and the paced
+// sending of queued text.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,8 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,10 +16,8 @@
 #include "Files.h"
 #include "KelComm.h"
 #include "KelSession.h"
-#include "SettingsFile.h"
 #include "VirtualLine.h"
 
-using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 namespace {
@@ -29,13 +25,6 @@ namespace {
 const std::string kRule = "------------------\r\n";
 
 std::string Header(const std::string& date) { return kRule + date + "\r\n" + kRule; }
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class SessionTest : public ::testing::Test {
  protected:
@@ -72,7 +61,7 @@ TEST_F(SessionTest, LogRecordsHeaderLinesAndTheUnfinishedLastLineOfEachSession) 
   session.LogOpen(log, "2026/01/05 22:00:00", before, [](auto&) {});
   Receive("bye\r");
   session.LogClose();
-  EXPECT_EQ(ReadAll(log), Header("2026/01/05 21:07:00") +
+  EXPECT_EQ(ReadFile(log), Header("2026/01/05 21:07:00") +
                               "ATDT123\r\nCONNECT\r\n\r\nwelcome\r\nlogin: \r\n" +
                               Header("2026/01/05 22:00:00") + "login: dropped\r\nbye\r\n\r\n");
   EXPECT_TRUE(errors.empty());
@@ -167,16 +156,16 @@ TEST_F(LineSession, HostTextReachesTheBufferAndTheLog) {
   port.Open();
   OpenLog(log, "d");
   line->end(1).Write("\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\nlogin: ");
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  for (bool done = false; !done && std::chrono::steady_clock::now() < deadline;) {
-    std::this_thread::sleep_for(5ms);
-    std::lock_guard lock(session.TextBuffer.Mutex());
-    done = session.TextBuffer.CurrentLine() == "login: ";
-  }
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        std::lock_guard lock(session.TextBuffer.Mutex());
+        return session.TextBuffer.CurrentLine() == "login: ";
+      },
+      30s));
   port.Close();
   session.LogClose();
   EXPECT_TRUE(session.ScreenDirty);
-  EXPECT_EQ(ReadAll(log), Header("d") + "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\nlogin: \r\n");
+  EXPECT_EQ(ReadFile(log), Header("d") + "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\nlogin: \r\n");
 }
 
 TEST_F(LineSession, QueuedTextLeavesOneChunkPerTickOnlyWhileOpenAndIdle) {
@@ -196,29 +185,6 @@ TEST_F(LineSession, QueuedTextLeavesOneChunkPerTickOnlyWhileOpenAndIdle) {
     }
   }
   EXPECT_EQ(sent, ">A\r\n>Bdir\r");
-}
-
-TEST_F(SessionTest, SettingsGoBackByteForByteAndAnUnreadableFileIsNeverReplaced) {
-  const std::string file = dir / "Kelterm.ini";
-  const TSettingsLoad missing = LoadSettingsFile(file);
-  EXPECT_TRUE(missing.Writable);
-  EXPECT_EQ(missing.List.size(), TSettingList::kModemLines);
-  const std::string bytes = "2\r\n9600\nATD\rATZ\r\n\x83\x65\r\n";  // short, mixed ends
-  std::ofstream(file, std::ios::binary) << bytes;
-  TSettingsLoad load = LoadSettingsFile(file);
-  EXPECT_EQ(load.List.PortNumber(), 2);
-  EXPECT_EQ(load.List.Line(4), "\x83\x65");
-  ASSERT_EQ(SaveSettingsFile(file, load.List), "");
-  EXPECT_EQ(ReadAll(file), "2\r\n9600\r\nATD\r\nATZ\r\n\x83\x65\r\n");
-  EXPECT_EQ(LoadSettingsFile(file).List.Lines, load.List.Lines);
-
-  const std::string folder = dir / "folder.ini";  // exists, but no file to read
-  fs::create_directory(folder);
-  const TSettingsLoad unreadable = LoadSettingsFile(folder);
-  EXPECT_FALSE(unreadable.Writable);
-  EXPECT_NE(unreadable.Error.find(folder), std::string::npos);
-  EXPECT_NE(SaveSettingsFile(folder, unreadable.List), "");
-  EXPECT_TRUE(fs::is_directory(folder));
 }
 
 }  // namespace

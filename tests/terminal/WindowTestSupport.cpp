@@ -10,10 +10,11 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTimer>
-#include <atomic>
 
+#include "Files.h"
 #include "KelApplication.h"
 #include "ProgramFolder.h"
+#include "Stations.h"
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -24,20 +25,6 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     slice.exec();
   }
   return true;
-}
-
-std::string ReadFileBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return "<missing>";
-  const QByteArray bytes = file.readAll();
-  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
-void WriteFileBytes(const QString& path, const std::string& bytes) {
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  ASSERT_EQ(file.write(bytes.data(), static_cast<qint64>(bytes.size())),
-            static_cast<qint64>(bytes.size()));
 }
 
 FileDialogAnswer::FileDialogAnswer(QFileDialog* const& dialog, const QString& path) {
@@ -60,6 +47,13 @@ void SendMouse(QWidget* target, QEvent::Type type, QPoint at) {
   QApplication::sendEvent(target, &event);
 }
 
+void ActivateScreen(TKelTerm& w) {
+  w.activateWindow();
+  QApplication::setActiveWindow(&w);
+  w.TextDrawBox->setFocus();
+  ASSERT_TRUE(WaitUntil([&] { return QApplication::focusWidget() == w.TextDrawBox; }));
+}
+
 WindowHarness::WindowHarness() {
   SetProgramFolder(folder_.path());
   SetErrorBox([this](const QString& message) { errorBoxes << message; });
@@ -74,10 +68,10 @@ WindowHarness::~WindowHarness() {
 QString WindowHarness::SettingsPath() const { return folder_.filePath("Kelterm.ini"); }
 
 void WindowHarness::WriteSettings(const std::string& bytes) const {
-  WriteFileBytes(SettingsPath(), bytes);
+  ASSERT_TRUE(WriteFile(SettingsPath().toStdString(), bytes));
 }
 
-std::string WindowHarness::ReadSettings() const { return ReadFileBytes(SettingsPath()); }
+std::string WindowHarness::ReadSettings() const { return ReadFile(SettingsPath().toStdString()); }
 
 TKelTerm& WindowHarness::Open() {
   window_ = std::make_unique<TKelTerm>();
@@ -86,7 +80,7 @@ TKelTerm& WindowHarness::Open() {
                    [this](const QString& text) { statusTexts << text; });
   window_->AskYesNo = [this](const QString& caption, const QString& text) {
     questions << caption + "|" + text;
-    return answerYes;
+    return true;
   };
   window_->show();
   return *window_;
@@ -94,10 +88,10 @@ TKelTerm& WindowHarness::Open() {
 
 void WindowHarness::CloseWindow() { window_->close(); }
 
-TestLine::TestLine() {
-  static std::atomic<int> counter{0};
-  name_ = "window-test-" + std::to_string(++counter);
-  line_ = VirtualLine::Create(name_);
+TestLine::TestLine(int speed) : name_(UniqueLineName("window")) {
+  VirtualLine::Options options;
+  options.speed = speed;
+  line_ = VirtualLine::Create(name_, options);
 }
 
 TestLine::~TestLine() { VirtualLine::Remove(name_); }
