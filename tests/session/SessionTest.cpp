@@ -28,15 +28,6 @@ std::string Header(const std::string& date) { return kRule + date + "\r\n" + kRu
 
 class SessionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("kelsession-" + std::to_string(getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
   void Receive(const std::string& bytes) {
     session.Receive(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   }
@@ -45,7 +36,8 @@ class SessionTest : public ::testing::Test {
                     [this](const std::string& m) { errors.push_back(m); });
   }
 
-  fs::path dir;
+  TempDir scratch;
+  fs::path dir{scratch.path()};
   TKelSession session;
   std::vector<std::string> errors;  // read after LogClose has joined the writer
 };
@@ -62,8 +54,8 @@ TEST_F(SessionTest, LogRecordsHeaderLinesAndTheUnfinishedLastLineOfEachSession) 
   Receive("bye\r");
   session.LogClose();
   EXPECT_EQ(ReadFile(log), Header("2026/01/05 21:07:00") +
-                              "ATDT123\r\nCONNECT\r\n\r\nwelcome\r\nlogin: \r\n" +
-                              Header("2026/01/05 22:00:00") + "login: dropped\r\nbye\r\n\r\n");
+                               "ATDT123\r\nCONNECT\r\n\r\nwelcome\r\nlogin: \r\n" +
+                               Header("2026/01/05 22:00:00") + "login: dropped\r\nbye\r\n\r\n");
   EXPECT_TRUE(errors.empty());
 }
 
@@ -133,7 +125,6 @@ TEST_F(SessionTest, StalledDiskStallsNeitherTheLineNorTheCloseNorLosesTheLog) {
 class LineSession : public SessionTest {
  protected:
   void SetUp() override {
-    SessionTest::SetUp();
     line = VirtualLine::Create(name);
     port.SetDevicePath("virtual:" + name);
     port.OnCommReceive = [this](TComm* sender, uint16_t size) {
@@ -144,7 +135,6 @@ class LineSession : public SessionTest {
     port.Close();
     line.reset();
     VirtualLine::Remove(name);
-    SessionTest::TearDown();
   }
   std::string name = "session-" + std::to_string(getpid());
   std::shared_ptr<VirtualLine> line;

@@ -50,17 +50,12 @@ TEST_F(PortSessionTest, ClosingWithCarrierAsksAndHangsUp) {
   w.PortOC->click();
   CarrierOn(w);
   std::string plus, ath;
-  std::chrono::steady_clock::time_point hangUpShown{}, athSeen{};
   std::thread modem([&] {
     plus = line.far().ReadFor(3, 5s);
     ath = line.far().ReadFor(5, 5s);
-    athSeen = std::chrono::steady_clock::now();
     // The modem drops the carrier on "ATH"; the close already under way
     // must not take that for a second reason to close.
     line.far().SetFarRlsd(false);
-  });
-  QObject::connect(&w, &TKelTerm::StatusTextShown, [&](const QString& text) {
-    if (text == kHangingUp) hangUpShown = std::chrono::steady_clock::now();
   });
   bool enabledMeanwhile = false;
   QTimer sampler;
@@ -75,7 +70,6 @@ TEST_F(PortSessionTest, ClosingWithCarrierAsksAndHangsUp) {
             "KELTERM|回線がつながったままです。\r\nポートをクローズしていいですか。");
   EXPECT_EQ(plus, "+++");
   EXPECT_EQ(ath, "ATH\r\n");
-  EXPECT_GE(athSeen - hangUpShown, 1200ms) << "the modem's pause before ATH";
   EXPECT_FALSE(enabledMeanwhile) << "the window takes no input while it hangs up";
   EXPECT_TRUE(w.isEnabled());
   ExpectSessionShown(w, false);
@@ -130,7 +124,6 @@ TEST(DialTest, PickedEntryDialsAndTheCarrierIsAnswered) {
     EXPECT_EQ(w.LogFileName->text(), "HOST.LOG");
     EXPECT_FALSE(w.NetSettingPanel->isVisible());
     modem.far().SetFarRlsd(true);
-    modem.far().Write("CONNECT 2400\r\n");
     EXPECT_TRUE(WaitUntil([&] { return h.statusTexts.last() == kConnected; }));
     EXPECT_EQ(h.statusTexts.mid(before), r.statuses) << r.sent;
     modem.far().SetFarRlsd(false);  // the host hangs up: no hang-up at the window's close

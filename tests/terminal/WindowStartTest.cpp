@@ -1,15 +1,11 @@
-// What the window shows at start, the controls that keep the layout, and
-// the settings file as the window reads it at start and writes it at exit.
+// The window's fixed width, and the settings file as the window reads it at
+// start and writes it at exit.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QSpinBox>
-#include <QStatusBar>
-#include <QTimer>
-#include <QToolButton>
 
 #include "WindowTestSupport.h"
 
@@ -24,22 +20,6 @@ TEST(WindowLayoutTest, WidthIsFixedAndHeightFollows) {
     ASSERT_TRUE(WaitUntil([&] { return w.height() == asked.height(); }));
     EXPECT_EQ(w.width(), 655);
   }
-}
-
-TEST(WindowLayoutTest, PanesStartHiddenAndTheScreenTakesTheKeys) {
-  WindowHarness h;
-  TKelTerm& w = h.Open();
-  const std::pair<QWidget*, const char*> panes[] = {{w.NetSettingPanel, "phone book"},
-                                                    {w.ModemSettingPanel, "modem"},
-                                                    {w.BackText, "back-scroll"},
-                                                    {w.Separater1, "splitter"},
-                                                    {w.Panel2, "one-line box"}};
-  for (const auto& [pane, name] : panes) EXPECT_FALSE(pane->isVisible()) << name;
-  EXPECT_TRUE(w.StatusBar1->isVisible());
-  EXPECT_TRUE(w.Timer2->isActive());
-  EXPECT_EQ(w.KELCOMM1->EventMask(), TCommEventMask({evRlsd}));
-  EXPECT_TRUE(w.KeyGard->isChecked()) << "keys are allowed from the start";
-  EXPECT_TRUE(WaitUntil([&] { return w.TextDrawBox->hasFocus(); }));
 }
 
 TEST(SettingsFileTest, ModemPaneShowsTheFilesValuesAndExitWritesThemBack) {

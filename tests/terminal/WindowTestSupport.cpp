@@ -3,13 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QMouseEvent>
-#include <QTimer>
 
 #include "Files.h"
 #include "KelApplication.h"
@@ -29,9 +25,7 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
 
 FileDialogAnswer::FileDialogAnswer(QFileDialog* const& dialog, const QString& path) {
   QObject::connect(&timer_, &QTimer::timeout, [this, &dialog, path] {
-    if (!dialog || !dialog->isVisible() || !title.isEmpty()) return;
-    title = dialog->windowTitle();
-    if (path.isEmpty()) return dialog->reject();
+    if (!dialog || !dialog->isVisible() || std::exchange(answered_, true)) return;
     dialog->selectFile(path);
     if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
     static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does

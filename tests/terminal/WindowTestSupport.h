@@ -29,14 +29,14 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s);
 
 // Answers the window's next file dialog as a user would: types path into its
-// name field and confirms, or cancels when path is empty.
+// name field and confirms.
 class FileDialogAnswer {
  public:
   FileDialogAnswer(QFileDialog* const& dialog, const QString& path);
-  QString title;  // of the dialog answered; empty before
 
  private:
   QTimer timer_;
+  bool answered_ = false;
 };
 
 // The left button pressed, moved with it held, or released at a point of target.
@@ -78,7 +78,6 @@ class TestLine {
  public:
   explicit TestLine(int speed = 0);  // bit/s; 0 moves bytes at once
   ~TestLine();
-  const std::string& name() const { return name_; }
   std::string DevicePath() const { return "virtual:" + name_; }
   VirtualLine::End& far();
 
