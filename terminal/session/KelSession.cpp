@@ -57,11 +57,17 @@ void TKelSession::LogOpen(const std::string& Path, std::string_view DateText, si
   LogFile.Flush();
 }
 
+// The writer is detached under the lock and waited for outside it, so a slow
+// disk holds up neither the receive path nor the window's drawing.
 void TKelSession::LogClose() {
-  std::lock_guard lock(TextBuffer.Mutex());
-  if (!LogFile.IsOpen()) return;
-  LogFile.WriteLine(TextBuffer.CurrentLine());
-  LogFile.Close();
+  std::unique_ptr<TLogWriter> writer;
+  {
+    std::lock_guard lock(TextBuffer.Mutex());
+    if (!LogFile.IsOpen()) return;
+    LogFile.WriteLine(TextBuffer.CurrentLine());
+    writer = LogFile.Detach();
+  }
+  writer->Stop();
 }
 
 void TKelSession::Paste(std::string_view Text, bool Quoted) {

@@ -14,7 +14,8 @@
 //   - The log writer's queue (TLogWriter): whoever holds TextBuffer's lock
 //     hands it chunks; only the writer's own thread touches the disk, so a
 //     slow disk stalls neither the line nor the window. The writer starts
-//     when the log opens and is joined when it closes, after the last byte.
+//     when the log opens; at the close it is detached under the lock and
+//     joined after the lock is let go, once the last byte is written.
 //     A failed write is reported on the writer thread through the callback
 //     given to LogOpen.
 // The send queues belong to the main thread alone.

@@ -53,8 +53,10 @@ void TSessionLog::Flush() {
 }
 
 void TSessionLog::Close() {
-  if (!IsOpen()) return;
+  if (std::unique_ptr<TLogWriter> writer = Detach()) writer->Stop();
+}
+
+std::unique_ptr<TLogWriter> TSessionLog::Detach() {
   Flush();
-  writer_->Stop();
-  writer_.reset();
+  return std::move(writer_);
 }

@@ -10,7 +10,9 @@
 //
 // Threading. The owner keeps every call under one lock (the session uses
 // TextBuffer's, which the receive path already holds when it writes a line).
-// OnError runs on the writer thread.
+// Only the writer's Stop, which waits for the disk, belongs outside it: Detach
+// hands the writer over under the lock, and the caller stops it after letting
+// go. OnError runs on the writer thread.
 
 #include <functional>
 #include <memory>
@@ -30,8 +32,8 @@ class TSessionLog {
   // every line after it; once is enough to tell the user). Set before Open.
   std::function<void(const std::string& message)> OnError;
 
-  // Closes a log still open, then opens path and writes the header with
-  // dateText as its middle line. Throws std::runtime_error naming the path
+  // Opens path and writes the header with dateText as its middle line; a log
+  // still open is closed first. Throws std::runtime_error naming the path
   // and the reason when the file cannot be opened; a failed header write
   // goes to OnError and leaves the log open.
   void Open(const std::string& path, std::string_view dateText);
@@ -43,6 +45,10 @@ class TSessionLog {
   // Flushes and ends the session's record once every queued byte is on
   // its way to the disk.
   void Close();
+  // Flushes and hands over the writer with every byte of the session queued;
+  // the log is closed from here on. Stopping the writer (which waits for the
+  // disk) is the caller's, outside the lock. Null when the log is not open.
+  std::unique_ptr<TLogWriter> Detach();
 
  private:
   std::unique_ptr<TLogWriter> writer_;  // set while open

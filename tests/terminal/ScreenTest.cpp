@@ -1,5 +1,4 @@
-// The terminal screen: the pixels of its characters and caret, and text
-// from a host arriving over a virtual line.
+// The terminal screen: the pixels of its characters and caret.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -31,19 +30,12 @@ class ScreenTest : public ::testing::Test {
     QApplication::processEvents();
     ASSERT_EQ(w.PaintBox1->height(), height);
   }
-  // Gives the screen the focus in an active window, so the caret shows.
-  void Activate(TKelTerm& w) {
-    w.activateWindow();
-    QApplication::setActiveWindow(&w);
-    w.TextDrawBox->setFocus();
-    ASSERT_TRUE(WaitUntil([&] { return QApplication::focusWidget() == w.TextDrawBox; }));
-  }
   WindowHarness h;
 };
 
 TEST_F(ScreenTest, CaretAndDoubleByteCharactersOnThePixels) {
   TKelTerm& w = Open();
-  Activate(w);
+  ActivateScreen(w);  // so the caret shows
   w.ClearBuffer(false);
   Receive(w,
           "\x93\xfa"
@@ -72,24 +64,6 @@ TEST_F(ScreenTest, CaretAndDoubleByteCharactersOnThePixels) {
   w.TextDraw();
   const QImage after = w.PaintBox1->grab().toImage();
   EXPECT_GT(qGray(after.pixel(28, 8)), 128);
-}
-
-TEST_F(ScreenTest, HostTextArrivesOnTheScreenAtTheNextTick) {
-  TestLine line;
-  h.WriteSettings(SettingsWithCom1(line.DevicePath()));
-  TKelTerm& w = h.Open();
-  w.PortOC->click();
-  ASSERT_TRUE(w.KELCOMM1->IsOpen());
-  line.far().Write("login: \r\nguest\x08\x08st\r\n\x1b[0m");
-  ASSERT_TRUE(WaitUntil([&] {
-    std::vector<std::string> rows = w.ScreenRows();
-    return rows.size() >= 3 && rows[rows.size() - 2].starts_with("guest ") &&
-           rows.back().starts_with("[0m ");
-  })) << "the timer redraws what the watcher received";
-  std::vector<std::string> rows = w.ScreenRows();
-  EXPECT_TRUE(rows[rows.size() - 3].starts_with("login: "));
-  EXPECT_EQ(w.CaretColumn(), 3);
-  EXPECT_EQ(w.BackTextScrollBar->maximum(), 19) << "the tick follows the line count";
 }
 
 }  // namespace

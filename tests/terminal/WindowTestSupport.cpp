@@ -3,16 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QLineEdit>
-#include <QMessageBox>
-#include <QTimer>
-#include <atomic>
+#include <QMouseEvent>
 
+#include "Files.h"
 #include "KelApplication.h"
 #include "ProgramFolder.h"
+#include "Stations.h"
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -25,18 +23,29 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
   return true;
 }
 
-std::string ReadFileBytes(const QString& path) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return "<missing>";
-  const QByteArray bytes = file.readAll();
-  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+FileDialogAnswer::FileDialogAnswer(QFileDialog* const& dialog, const QString& path) {
+  QObject::connect(&timer_, &QTimer::timeout, [this, &dialog, path] {
+    if (!dialog || !dialog->isVisible() || std::exchange(answered_, true)) return;
+    dialog->selectFile(path);
+    if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
+    static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
+  });
+  timer_.start(5);
 }
 
-void WriteFileBytes(const QString& path, const std::string& bytes) {
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  ASSERT_EQ(file.write(bytes.data(), static_cast<qint64>(bytes.size())),
-            static_cast<qint64>(bytes.size()));
+void SendMouse(QWidget* target, QEvent::Type type, QPoint at) {
+  const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+  const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+  QMouseEvent event(type, QPointF(at), QPointF(target->mapTo(target->window(), at)),
+                    QPointF(target->mapToGlobal(at)), button, held, Qt::NoModifier);
+  QApplication::sendEvent(target, &event);
+}
+
+void ActivateScreen(TKelTerm& w) {
+  w.activateWindow();
+  QApplication::setActiveWindow(&w);
+  w.TextDrawBox->setFocus();
+  ASSERT_TRUE(WaitUntil([&] { return QApplication::focusWidget() == w.TextDrawBox; }));
 }
 
 WindowHarness::WindowHarness() {
@@ -53,10 +62,10 @@ WindowHarness::~WindowHarness() {
 QString WindowHarness::SettingsPath() const { return folder_.filePath("Kelterm.ini"); }
 
 void WindowHarness::WriteSettings(const std::string& bytes) const {
-  WriteFileBytes(SettingsPath(), bytes);
+  ASSERT_TRUE(WriteFile(SettingsPath().toStdString(), bytes));
 }
 
-std::string WindowHarness::ReadSettings() const { return ReadFileBytes(SettingsPath()); }
+std::string WindowHarness::ReadSettings() const { return ReadFile(SettingsPath().toStdString()); }
 
 TKelTerm& WindowHarness::Open() {
   window_ = std::make_unique<TKelTerm>();
@@ -65,7 +74,7 @@ TKelTerm& WindowHarness::Open() {
                    [this](const QString& text) { statusTexts << text; });
   window_->AskYesNo = [this](const QString& caption, const QString& text) {
     questions << caption + "|" + text;
-    return answerYes;
+    return true;
   };
   window_->show();
   return *window_;
@@ -73,10 +82,10 @@ TKelTerm& WindowHarness::Open() {
 
 void WindowHarness::CloseWindow() { window_->close(); }
 
-TestLine::TestLine() {
-  static std::atomic<int> counter{0};
-  name_ = "window-test-" + std::to_string(++counter);
-  line_ = VirtualLine::Create(name_);
+TestLine::TestLine(int speed) : name_(UniqueLineName("window")) {
+  VirtualLine::Options options;
+  options.speed = speed;
+  line_ = VirtualLine::Create(name_, options);
 }
 
 TestLine::~TestLine() { VirtualLine::Remove(name_); }

@@ -3,6 +3,8 @@
 // built in it, waits that keep the event loop running, and a recorder in
 // place of the error box.
 
+#include <QEvent>
+#include <QFileDialog>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -26,8 +28,23 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 // Runs the event loop until done() holds or the timeout passes; answers done().
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 5s);
 
-std::string ReadFileBytes(const QString& path);
-void WriteFileBytes(const QString& path, const std::string& bytes);
+// Answers the window's next file dialog as a user would: types path into its
+// name field and confirms.
+class FileDialogAnswer {
+ public:
+  FileDialogAnswer(QFileDialog* const& dialog, const QString& path);
+
+ private:
+  QTimer timer_;
+  bool answered_ = false;
+};
+
+// The left button pressed, moved with it held, or released at a point of target.
+void SendMouse(QWidget* target, QEvent::Type type, QPoint at);
+
+// Makes the window the active one with the focus on its terminal screen, as
+// the user's click does.
+void ActivateScreen(TKelTerm& w);
 
 // A test's program folder, error box and window.
 class WindowHarness {
@@ -43,15 +60,13 @@ class WindowHarness {
   TKelTerm& Open();
   // Closes the window as the user would, which writes the settings.
   void CloseWindow();
-  TKelTerm& window() { return *window_; }
 
   // Every status text shown since the window was built.
   QStringList statusTexts;
   // Messages the error box would have shown.
   QStringList errorBoxes;
-  // Questions asked, and the answer given to the next one.
+  // Questions asked; each is answered Yes.
   QStringList questions;
-  bool answerYes = true;
 
  private:
   QTemporaryDir folder_;
@@ -61,9 +76,8 @@ class WindowHarness {
 // A virtual line with a name of its own for each test; unregistered at the end.
 class TestLine {
  public:
-  TestLine();
+  explicit TestLine(int speed = 0);  // bit/s; 0 moves bytes at once
   ~TestLine();
-  const std::string& name() const { return name_; }
   std::string DevicePath() const { return "virtual:" + name_; }
   VirtualLine::End& far();
 

@@ -1,4 +1,5 @@
-// The settings file as the window reads it at start and writes it at exit.
+// The window's fixed width, and the settings file as the window reads it at
+// start and writes it at exit.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -9,6 +10,17 @@
 #include "WindowTestSupport.h"
 
 namespace {
+
+TEST(WindowLayoutTest, WidthIsFixedAndHeightFollows) {
+  WindowHarness h;
+  TKelTerm& w = h.Open();
+  EXPECT_EQ(w.size(), QSize(655, 529));
+  for (QSize asked : {QSize(900, 700), QSize(300, 400)}) {
+    w.resize(asked);
+    ASSERT_TRUE(WaitUntil([&] { return w.height() == asked.height(); }));
+    EXPECT_EQ(w.width(), 655);
+  }
+}
 
 TEST(SettingsFileTest, ModemPaneShowsTheFilesValuesAndExitWritesThemBack) {
   struct Case {
