@@ -35,13 +35,13 @@ uint8_t StreamingReply(TKelEngine& E) {
 
 }  // namespace
 
-int SendBlock(TKelEngine& E, int Chunks, int BlockNo, uint8_t alsoAck, int tens) {
+int SendBlock(TKelEngine& E, TXState& X, int Chunks, int BlockNo, uint8_t alsoAck, int tens) {
   uint8_t reply = 0;
   int attempt = 0;
   for (;;) {
     ++attempt;
     SendFrame(E, Chunks, BlockNo);
-    if (E.Streaming)
+    if (X.Streaming)
       reply = StreamingReply(E);
     else
       E.WaitReply(reply, tens);
@@ -50,7 +50,7 @@ int SendBlock(TKelEngine& E, int Chunks, int BlockNo, uint8_t alsoAck, int tens)
     const bool acknowledged = reply == ACK || reply == alsoAck;
     if (acknowledged || reply == CAN || attempt >= 10 || !E.LineReady() || E.Cancelled()) break;
   }
-  E.LastReply = reply;
+  X.LastReply = reply;
   return reply == ACK || reply == alsoAck ? kBlockGood : kBlockFatal;
 }
 
@@ -115,7 +115,7 @@ int ReadBlockOnce(TKelEngine& E, int& Chunks, int& BlockNo, bool& failed) {
 
 }  // namespace
 
-int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo) {
+int RecvBlock(TKelEngine& E, TXState& X, int& Chunks, int& BlockNo) {
   const int expected = BlockNo;
   int result = kBlockGood;
   for (int attempt = 1;; ++attempt) {
@@ -125,8 +125,8 @@ int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo) {
     // Damage is fatal while streaming: draining first would only delay the
     // cancel while the sender keeps going. Before a YMODEM header nothing
     // has been streamed yet, and noise there is answered with the start byte.
-    const bool beforeHeader = E.AgainByte != NAK;
-    const bool answer = !E.Streaming || beforeHeader;
+    const bool beforeHeader = X.AgainByte != NAK;
+    const bool answer = !X.Streaming || beforeHeader;
     if (failed) {
       if (answer) E.DrainLine();
       result = kBlockAgain;
@@ -134,7 +134,7 @@ int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo) {
     if (result == kBlockAgain) {
       if (!answer || !E.LineReady())
         result = kBlockFatal;
-      else if (!E.SendInvite(E.AgainByte))
+      else if (!E.SendInvite(X.AgainByte))
         result = kBlockFatal;
     }
     if (attempt > 6) E.CheckMode = kCheckCrc16;
@@ -145,25 +145,25 @@ int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo) {
   }
 }
 
-bool NextFileBlock(TKelEngine& E, int Chunks) {
+bool NextFileBlock(TKelEngine& E, TXState& X, int Chunks) {
   if (E.AtEnd()) return false;
-  E.ReadRecords(E.Block.data(), Chunks);
+  X.BlockCount = E.ReadRecords(E.Block.data(), Chunks);
   E.Comm.Status.TranSize += Chunks * 128;
-  if (E.BlockCount == 0 && E.AtEnd()) return false;
-  E.PadBlock(E.BlockCount);
+  if (X.BlockCount == 0 && E.AtEnd()) return false;
+  E.PadBlock(X.BlockCount);
   return true;
 }
 
 // The file counts as delivered only once the receiver has acknowledged the
 // EOT: one that refuses it to the end, cancels, goes silent or loses the line
 // first has not said that it has the whole file.
-void SendEnd(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
+void SendEnd(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
   uint8_t reply = 0;
   for (int sends = 0; sends < 11; ++sends) {
     E.SendByte(EOT);
     E.WaitReply(reply, 60);
     if (reply == ACK || reply == CAN || !E.LineReady() || E.Cancelled()) break;
   }
-  E.LastReply = reply;
+  X.LastReply = reply;
   if (reply != ACK) TranResult = 0;
 }

@@ -160,9 +160,9 @@ int32_t ZFileCheck(TZSendState& S, int32_t N) {
   int64_t left = N > 0 ? int64_t{N} - 1 : int64_t{S.FileSize};
   uint8_t buffer[kBlockSize];
   while (left > 0) {
-    E.ReadRecords(buffer, kBlockSize / 128);
-    if (E.BlockCount == 0) break;
-    const int64_t take = std::min<int64_t>(E.BlockCount, left);
+    const int32_t got = E.ReadRecords(buffer, kBlockSize / 128);
+    if (got == 0) break;
+    const int64_t take = std::min<int64_t>(got, left);
     E.CheckBlock(buffer, static_cast<size_t>(take));
     left -= take;
   }
@@ -262,9 +262,9 @@ const uint8_t* NextBlock(TZSendState& S, int& count) {
     A.Len -= A.Pos;
     A.Pos = 0;
     const int records = static_cast<int>((A.Data.size() - A.Len) / 128);
-    S.E.ReadRecords(A.Data.data() + A.Len, records);
-    A.Len += static_cast<size_t>(S.E.BlockCount);
-    A.Eof = S.E.BlockCount < records * 128;
+    const int32_t got = S.E.ReadRecords(A.Data.data() + A.Len, records);
+    A.Len += static_cast<size_t>(got);
+    A.Eof = got < records * 128;
   }
   count = static_cast<int>(std::min<size_t>(kBlockSize, A.Len - A.Pos));
   const uint8_t* block = A.Data.data() + A.Pos;
