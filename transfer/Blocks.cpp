@@ -13,17 +13,17 @@ void SendFrame(TKelEngine& E, int Chunks, int BlockNo) {
   E.SendByte(Chunks == 1 ? SOH : STX);
   E.SendByte(number);
   E.SendByte(static_cast<uint8_t>(255 - number));
-  E.CheckReset();
+  E.Check.CheckReset();
   for (int i = 0; i < Chunks; ++i) {
     const uint8_t* part = E.Block.data() + i * 128;
     E.SendData(part, 128);
-    E.CheckBlock(part, 128);
+    E.Check.CheckBlock(part, 128);
   }
-  if (E.CheckMode == kCheckCrc16) {
-    E.SendByte(static_cast<uint8_t>(E.Crc16Value >> 8));
-    E.SendByte(static_cast<uint8_t>(E.Crc16Value & 0xFF));
+  if (E.Check.CheckMode == kCheckCrc16) {
+    E.SendByte(static_cast<uint8_t>(E.Check.Crc16Value >> 8));
+    E.SendByte(static_cast<uint8_t>(E.Check.Crc16Value & 0xFF));
   } else {
-    E.SendByte(E.SumValue);
+    E.SendByte(E.Check.SumValue);
   }
 }
 
@@ -46,7 +46,7 @@ int SendBlock(TKelEngine& E, TXState& X, int Chunks, int BlockNo, uint8_t alsoAc
     else
       E.WaitReply(reply, tens);
     // A receiver that keeps refusing may be counting a sum we don't send.
-    if (attempt == 5) E.CheckMode = kCheckCrc16;
+    if (attempt == 5) E.Check.CheckMode = kCheckCrc16;
     const bool acknowledged = reply == ACK || reply == alsoAck;
     if (acknowledged || reply == CAN || attempt >= 10 || !E.LineReady() || E.Cancelled()) break;
   }
@@ -70,11 +70,12 @@ bool CollectBody(TKelEngine& E, int need) {
 
 bool CheckBytesMatch(TKelEngine& E, int Chunks) {
   const int length = Chunks * 128;
-  E.CheckReset();
-  E.CheckBlock(E.Block.data(), static_cast<size_t>(length));
-  if (E.CheckMode == kCheckCrc16)
-    return E.Block[length] == (E.Crc16Value >> 8) && E.Block[length + 1] == (E.Crc16Value & 0xFF);
-  return E.Block[length] == E.SumValue;
+  E.Check.CheckReset();
+  E.Check.CheckBlock(E.Block.data(), static_cast<size_t>(length));
+  if (E.Check.CheckMode == kCheckCrc16)
+    return E.Block[length] == (E.Check.Crc16Value >> 8) &&
+           E.Block[length + 1] == (E.Check.Crc16Value & 0xFF);
+  return E.Block[length] == E.Check.SumValue;
 }
 
 // One reading of a block: good, EOT, fatal, or damaged (failed set when the
@@ -103,7 +104,7 @@ int ReadBlockOnce(TKelEngine& E, int& Chunks, int& BlockNo, bool& failed) {
     failed = true;
     return kBlockGood;
   }
-  const int need = Chunks * 128 + (E.CheckMode == kCheckCrc16 ? 2 : 1);
+  const int need = Chunks * 128 + (E.Check.CheckMode == kCheckCrc16 ? 2 : 1);
   if (!CollectBody(E, need)) {
     failed = true;
     return kBlockGood;
@@ -137,7 +138,7 @@ int RecvBlock(TKelEngine& E, TXState& X, int& Chunks, int& BlockNo) {
       else if (!E.SendInvite(X.AgainByte))
         result = kBlockFatal;
     }
-    if (attempt > 6) E.CheckMode = kCheckCrc16;
+    if (attempt > 6) E.Check.CheckMode = kCheckCrc16;
     // Once cancelled, waits and drains return at once and leave waiting
     // bytes where they are: asking again would go round for ever.
     if (result == kBlockAgain && E.Cancelled()) return kBlockFatal;

@@ -57,7 +57,7 @@ constexpr int32_t kRxRingSize = 50000;
 constexpr int32_t kRxRingCapacity = kRxRingSize - 1;
 constexpr int kBlockSize = 1024;
 
-class TKelEngine : public TKelCheck {
+class TKelEngine {
  public:
   using Clock = std::chrono::steady_clock;
 
@@ -157,8 +157,9 @@ class TKelEngine : public TKelCheck {
   void PadBlock(int used);
   void ClearHeader();
 
-  // ---- The block buffer (the worker's) ----
+  // ---- The block buffer and the check values (the worker's) ----
   std::array<uint8_t, kBlockSize + 4> Block{};
+  TKelCheck Check;
 
   TKELCOMM& Comm;
 

@@ -22,10 +22,10 @@ void XmodemSend(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
   TranResult = 1;
   int blockNo = 0;
   int result = kBlockGood;
-  E.CheckMode = kCheckSum;
+  E.Check.CheckMode = kCheckSum;
   uint8_t start = 0;
   if (E.WaitReply(start, 60) == 0) start = CAN;
-  if (start == 'C') E.CheckMode = kCheckCrc16;
+  if (start == 'C') E.Check.CheckMode = kCheckCrc16;
   bool more = true;
   do {
     if (result == kBlockGood && (more = NextFileBlock(E, X, chunks))) ++blockNo;
@@ -58,12 +58,12 @@ void XmodemReceive(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) 
     TranResult = 0;
     return;
   }
-  E.CheckMode = X.XVariant == 0 ? kCheckSum : kCheckCrc16;
+  E.Check.CheckMode = X.XVariant == 0 ? kCheckSum : kCheckCrc16;
   X.AgainByte = NAK;
   E.FlushRing();
   const bool created = E.CreateForWrite(E.Comm.Status.FilePath.get());
   int state = created ? kBlockGood : kBlockFatal;
-  const uint8_t startByte = E.CheckMode == kCheckCrc16 ? 'C' : NAK;
+  const uint8_t startByte = E.Check.CheckMode == kCheckCrc16 ? 'C' : NAK;
   if (E.LineReady() && state == kBlockGood && !E.SendInvite(startByte)) state = kBlockFatal;
   int expected = 1;
   while (E.LineReady() && state != kBlockEnd && state != kBlockFatal) {

@@ -79,7 +79,7 @@ int SendBlocks(TKelEngine& E, TXState& X, uint8_t& start) {
 
 void YmodemSend(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
   TranResult = 1;
-  E.CheckMode = kCheckCrc16;
+  E.Check.CheckMode = kCheckCrc16;
   X.Streaming = X.GMode;
   if (!E.OpenForRead(E.Comm.Status.FilePath.get())) {
     if (E.LineReady()) SendCancel(E);

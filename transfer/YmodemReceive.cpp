@@ -100,7 +100,7 @@ void ReceiveBatchEnd(TKelEngine& E, TXState& X, const Reception& r) {
 }  // namespace
 
 void YmodemReceive(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
-  E.CheckMode = kCheckCrc16;
+  E.Check.CheckMode = kCheckCrc16;
   int chunks = 8;
   X.Streaming = X.GMode;
   E.SendText(" ");
