@@ -20,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 struct FrameBench {
   FrameBench() : E(peer.station->comm.Engine()), Z(E) {
-    E.CheckMode = kCheckCrc16;
+    E.Check.CheckMode = kCheckCrc16;
     E.FlushRing();
   }
   void Feed(const std::string& bytes) {
@@ -64,7 +64,7 @@ struct FrameBench {
 
 TEST(ZmodemFrameSend, HexHeaderCarriesValueLowByteFirstInLowercaseWithCrLf) {
   FrameBench b;
-  b.E.CheckMode = kCheckCrc32;
+  b.E.Check.CheckMode = kCheckCrc32;
   b.Z.LastSent = '@';
   ZSendHexHeader(b.Z, ZStoreHeader(ZACK, 0x12345678));
   const std::string sent = b.Sent(20);
@@ -74,7 +74,7 @@ TEST(ZmodemFrameSend, HexHeaderCarriesValueLowByteFirstInLowercaseWithCrLf) {
   EXPECT_EQ(sent, zwire::HexHeader(ZACK, 0x12345678));
   EXPECT_EQ(sent.substr(18), "\r\n");
   EXPECT_TRUE(b.NothingMore()) << "no XON after a hex header";
-  EXPECT_EQ(b.E.CheckMode, kCheckCrc32) << "the check mode comes back as it was";
+  EXPECT_EQ(b.E.Check.CheckMode, kCheckCrc32) << "the check mode comes back as it was";
   EXPECT_EQ(b.Z.LastSent, '@') << "hex digits don't count for the CR rule";
 }
 
@@ -93,7 +93,7 @@ TEST(ZmodemFrameSend, BinaryHeaderUsesTheCheckModesFormAndEscapes) {
   };
   for (const BinCase& c : cases) {
     FrameBench b;
-    b.E.CheckMode = c.mode;
+    b.E.Check.CheckMode = c.mode;
     ZSendBinHeader(b.Z, ZStoreHeader(c.type, static_cast<int32_t>(c.value)));
     const std::string want = zwire::BinHeader(c.type, c.value, c.mode == kCheckCrc32);
     EXPECT_EQ(b.Sent(want.size()), want) << int(c.mode) << " " << c.value;
@@ -112,7 +112,7 @@ TEST(ZmodemFrameSend, SubpacketOfEachFrameEndWithEachCheck) {
   for (uint8_t mode : {kCheckCrc16, kCheckCrc32}) {
     for (char end : {'h', 'i', 'j', 'k'}) {
       FrameBench b;
-      b.E.CheckMode = mode;
+      b.E.Check.CheckMode = mode;
       const auto started = Clock::now();
       ZSendData(b.Z, reinterpret_cast<const uint8_t*>(data.data()),
                 static_cast<uint16_t>(data.size()), static_cast<uint8_t>(end));
@@ -253,13 +253,13 @@ TEST_P(ZmodemFrameRead, HeaderHuntTable) {
   for (const auto& c : cases) {
     b.E.FlushRing();
     b.Feed(c.in);
-    b.E.CheckMode = kCheckCrc16;
+    b.E.Check.CheckMode = kCheckCrc16;
     const auto r = b.Hunt();
     EXPECT_EQ(r.form, c.form) << c.label;
     EXPECT_EQ(r.h[0], c.type) << c.label;
     EXPECT_EQ(r.bad, c.bad) << c.label;
     EXPECT_EQ(r.value, c.value) << c.label;
-    EXPECT_EQ(b.E.CheckMode, kCheckCrc16) << c.label;
+    EXPECT_EQ(b.E.Check.CheckMode, kCheckCrc16) << c.label;
   }
 }
 
@@ -328,7 +328,7 @@ TEST_P(ZmodemFrameRead, SubpacketTable) {
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label + (c.crc32 ? " crc-32" : " crc-16"));
-    b.E.CheckMode = c.crc32 ? kCheckCrc32 : kCheckCrc16;
+    b.E.Check.CheckMode = c.crc32 ? kCheckCrc32 : kCheckCrc16;
     b.E.Block[1024] = 0;
     b.Feed(c.in + "after");
     const auto r = b.Receive();
