@@ -11,7 +11,6 @@
 // is all a handler may safely do.
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -25,6 +24,7 @@
 #include <string>
 
 #include "KelComm.h"
+#include "ShiftJisText.h"
 
 namespace {
 
@@ -146,22 +146,6 @@ bool ParseArgs(Request& r, int argc, char** argv) {
   return true;
 }
 
-// Converts text between encodings; throws SetupError when it cannot.
-std::string Convert(const std::string& text, const char* to, const char* from) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw SetupError(std::string("no converter to ") + to);
-  std::string out(text.size() * 4 + 4, '\0');
-  char* in = const_cast<char*>(text.data());
-  size_t inLeft = text.size();
-  char* dst = out.data();
-  size_t outLeft = out.size();
-  const size_t r = iconv(cd, &in, &inLeft, &dst, &outLeft);
-  iconv_close(cd);
-  if (r == static_cast<size_t>(-1)) throw SetupError("cannot convert name: " + text);
-  out.resize(out.size() - outLeft);
-  return out;
-}
-
 std::string Clock(int64_t seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2d:%.2d:%.2d", static_cast<int>(seconds / 3600),
@@ -253,7 +237,7 @@ void OpenLine(TKELCOMM& comm, const Request& r) {
 // Runs the transfer to its end; returns the exit code.
 int RunTransfer(TKELCOMM& comm, const Request& r) {
   if (r.send) {
-    comm.StartUpload(r.path, r.name.empty() ? std::string() : Convert(r.name, "CP932", "UTF-8"));
+    comm.StartUpload(r.path, r.name.empty() ? std::string() : ShiftJisFromUtf8(r.name));
   } else {
     comm.StartDownload(r.path);
   }
@@ -276,12 +260,7 @@ int RunTransfer(TKELCOMM& comm, const Request& r) {
   const bool good = comm.TranResult.load() == 1;
   const std::string announced = comm.Status.RecvName.get();
   if (good && !announced.empty()) {
-    std::string shown = announced;
-    try {
-      shown = Convert(announced, "UTF-8", "CP932");
-    } catch (const SetupError&) {
-      // Show the bytes as they came.
-    }
+    const std::string shown = Utf8FromShiftJis(announced);
     std::fprintf(stderr, "kelterm-xfer: received %s as %s\n", shown.c_str(), r.path.c_str());
   }
   std::fprintf(stderr, "kelterm-xfer: %s\n",

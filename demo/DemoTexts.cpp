@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "Names.h"
+#include "ShiftJisText.h"
 
 namespace demotext {
 
-std::string ToSjis(std::string_view utf8) { return Utf8ToShiftJis(utf8, '?'); }
+std::string ToSjis(std::string_view utf8) { return ShiftJisFromUtf8(utf8); }
 
 std::string Line(std::string_view utf8) { return ToSjis(utf8) + "\r\n"; }
 

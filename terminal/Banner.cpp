@@ -1,7 +1,6 @@
 #include "Banner.h"
 
 #include <QString>
-#include <QStringEncoder>
 
 #include "ShiftJis.h"
 
@@ -24,11 +23,7 @@ std::vector<std::string> StartupBanner() {
       u"   ご協力いただいた皆様に感謝いたします。",
       u"",
   };
-  QStringEncoder encode(ShiftJisCodecName());
   std::vector<std::string> out;
-  for (const char16_t* line : lines) {
-    const QByteArray bytes = encode(QString::fromUtf16(line));
-    out.emplace_back(bytes.constData(), static_cast<size_t>(bytes.size()));
-  }
+  for (const char16_t* line : lines) out.push_back(ToShiftJis(QString::fromUtf16(line)));
   return out;
 }

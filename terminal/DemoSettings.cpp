@@ -6,6 +6,7 @@
 
 #include "KTerm.h"
 #include "ProgramFolder.h"
+#include "ShiftJis.h"
 
 namespace {
 

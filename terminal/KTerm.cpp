@@ -33,17 +33,6 @@ bool DefaultAskYesNo(QWidget* parent, const QString& caption, const QString& tex
 
 }  // namespace
 
-QString FromShiftJis(const std::string& bytes) {
-  QStringDecoder decode(ShiftJisCodecName());
-  return decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
-
-std::string ToShiftJis(const QString& text) {
-  QStringEncoder encode(ShiftJisCodecName());
-  const QByteArray bytes = encode(text);
-  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
 TKelTerm::TKelTerm(QWidget* parent) : QMainWindow(parent), KELCOMM1(std::make_unique<TKELCOMM>()) {
   setWindowTitle(QStringLiteral("KELTERM"));
   auto* client = new QWidget(this);
@@ -101,10 +90,9 @@ void TKelTerm::BuildPanes(QWidget* client) {
   DummyPanel->setFixedSize(1, 0);
   DummyPanel->setFocusPolicy(Qt::StrongFocus);
 
-  for (QWidget* pane :
-       {static_cast<QWidget*>(Panel1), static_cast<QWidget*>(NetSettingPanel),
-        static_cast<QWidget*>(ModemSettingPanel), static_cast<QWidget*>(BackText),
-        static_cast<QWidget*>(Separater1)})
+  for (QWidget* pane : {static_cast<QWidget*>(Panel1), static_cast<QWidget*>(NetSettingPanel),
+                        static_cast<QWidget*>(ModemSettingPanel), static_cast<QWidget*>(BackText),
+                        static_cast<QWidget*>(Separater1)})
     column->addWidget(pane);
   column->addWidget(TextDrawBox, 1);
   column->addWidget(StatusBar1);

@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "KelComm.h"
+#include "KelSession.h"
 #include "Separate.h"
-#include "SessionLog.h"
 #include "SettingList.h"
 #include "TextBuffer.h"
 
@@ -151,12 +151,15 @@ class TKelTerm : public QMainWindow {
 
   // Private state of the window.
   TSettingList SettingList;
-  TTextBuffer TextBuffer;
-  std::atomic<bool> ScreenDirty{false};
-  std::atomic<bool> Receiving{false};
+  // The session apart from the window (KelSession.h, which also says where
+  // the threads meet); the names below are its parts.
+  TKelSession Session;
+  TTextBuffer& TextBuffer = Session.TextBuffer;
+  std::atomic<bool>& ScreenDirty = Session.ScreenDirty;
+  std::atomic<bool>& Receiving = Session.Receiving;
+  std::string& KeyQueue = Session.KeyQueue;
+  std::string& PasteQueue = Session.PasteQueue;
   int CaretTop = 0;
-  std::string KeyQueue;
-  std::string PasteQueue;
   int32_t BackTopLine = 0;
   int32_t BackBottomLine = 0;
   int32_t SelAnchorLine = 0;
@@ -221,26 +224,15 @@ class TKelTerm : public QMainWindow {
 
   // Session log.
   void SetLogFileName(const std::string& Template);
-  // The index of TextBuffer's current line, taken before the port opens:
-  // lines finished from there on belong to the session even when they
-  // arrive before its log is open.
-  size_t LogFirstLine();
   // Opens the log named by LogFileName in the program's folder, writes its
-  // header and then the session's lines finished since FirstLine. Throws
-  // std::runtime_error when the file cannot be opened.
+  // header and then the session's lines finished since FirstLine (taken by
+  // Session.LogFirstLine before the port opened). Throws std::runtime_error
+  // when the file cannot be opened.
   void LogOpen(size_t FirstLine);
-  // Called by the receive path on the watcher, with TextBuffer's lock held.
-  void LogWriteLine(std::string_view Line);
-  // Hands the lines of one notification to the file; same lock as above.
-  void LogFlush();
-  // Writes the current line of TextBuffer and closes; nothing when no log is
-  // open.
-  void LogClose();
   // The expanded name as bytes (the label shows it decoded). Main thread.
   std::string LogFileNameBytes;
-  // The session's log, open while the session is; used only under
-  // TextBuffer's lock.
-  TSessionLog LogFile;
+  // The session's log, open while the session is.
+  TSessionLog& LogFile = Session.LogFile;
 
   // Back-scroll pane. AppOnMessage sees every event of the application
   // first; true turns the event into one without effect.
@@ -325,6 +317,7 @@ class TKelTerm : public QMainWindow {
   void BuildMenus();
   void ConnectControls();
   void SetUpComponent();
+  static std::string SettingsPath();
   void LoadSettings();
   void ShowModemSettings();
   void SaveSettings();
@@ -343,7 +336,6 @@ class TKelTerm : public QMainWindow {
   // Receive path and terminal screen.
   void PaintScreen(QPainter& canvas);
   bool CaretInvolved() const;
-  std::vector<uint8_t> rxScratch_;       // the watcher's read buffer
   std::vector<std::string> screenRows_;  // snapshot taken by TextDraw
   int caretColumn_ = 0;
   bool caretShown_ = false;
@@ -357,10 +349,10 @@ class TKelTerm : public QMainWindow {
 
   QLabel* statusText_ = nullptr;
   QObject* backScrollEvents_ = nullptr;  // the back-scroll pane's event filter
-  bool destroyed_ = false;            // FormDestroy has run
-  bool closingSession_ = false;       // CommClose is under way
-  bool settingsReadable_ = true;      // false: never overwrite the file
-  std::atomic<uint32_t> session_{0};  // counts port opens; stale events are dropped
+  bool destroyed_ = false;               // FormDestroy has run
+  bool closingSession_ = false;          // CommClose is under way
+  bool settingsReadable_ = true;         // false: never overwrite the file
+  std::atomic<uint32_t> session_{0};     // counts port opens; stale events are dropped
 
   // The child widgets outlive this class's part of the window: a pane's box
   // that loses the focus while they are deleted would still run its handler.
@@ -370,7 +362,3 @@ class TKelTerm : public QMainWindow {
     ~TPanesQuiet();
   } panesQuiet_{this};
 };
-
-// Shift-JIS bytes of the settings and the line, and the Unicode of widgets.
-QString FromShiftJis(const std::string& bytes);
-std::string ToShiftJis(const QString& text);

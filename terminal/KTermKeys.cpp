@@ -12,106 +12,52 @@
 #include <QInputMethodQueryEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QStringEncoder>
 #include <QToolButton>
-#include <algorithm>
-#include <optional>
 
 #include "KTerm.h"
 #include "KelApplication.h"
-#include "Quoting.h"
-#include "SendQueue.h"
+#include "KeyBytes.h"
 #include "ShiftJis.h"
 
 namespace {
 
-constexpr char kEscape = 0x1B;
 constexpr int kColumnWidth = 8;
 constexpr int kCaretWidth = 10;
 constexpr int kCaretHeight = 20;
 
-// Text for the line in Shift-JIS. A character that Shift-JIS lacks becomes
-// "?" instead of the codec's filler bytes, which a host would show as some
-// other, real character.
-std::string EncodeForLine(const QString& text) {
-  QStringEncoder encode(ShiftJisCodecName());
-  const QByteArray whole = encode(text);
-  if (!encode.hasError()) return std::string(whole.constData(), static_cast<size_t>(whole.size()));
-  std::string bytes;
-  for (qsizetype i = 0; i < text.size();) {
-    const bool pair =
-        text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
-    const qsizetype length = pair ? 2 : 1;
-    QStringEncoder one(ShiftJisCodecName());
-    const QByteArray encoded = one(QStringView(text).mid(i, length));
-    if (one.hasError())
-      bytes += '?';
-    else
-      bytes.append(encoded.constData(), static_cast<size_t>(encoded.size()));
-    i += length;
-  }
-  return bytes;
-}
-
-// The control code a key gives with Ctrl held, as terminals have it.
-std::optional<char> ControlCode(int key) {
-  if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<char>(key - Qt::Key_A + 1);
-  switch (key) {
-    case Qt::Key_At:
-    case Qt::Key_2:
-      return '\0';
-    case Qt::Key_BracketLeft:
-      return kEscape;
-    case Qt::Key_Backslash:
-    case Qt::Key_yen:
-      return '\x1C';
-    case Qt::Key_BracketRight:
-      return '\x1D';
-    case Qt::Key_AsciiCircum:
-    case Qt::Key_6:
-      return '\x1E';
-    case Qt::Key_Underscore:
-    case Qt::Key_Minus:
-      return '\x1F';
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      return '\n';
-    case Qt::Key_Backspace:
-      return '\x7F';
-    default:
-      return std::nullopt;
-  }
-}
-
-// The bytes a key types, in Shift-JIS; empty for a key that types nothing
-// (arrows, function keys, Delete, Alt and Meta combinations).
-std::string KeyCharacter(const QKeyEvent& key) {
+// The key as the key rule knows it.
+TKeyStroke Stroke(const QKeyEvent& key) {
+  TKeyStroke stroke;
   const Qt::KeyboardModifiers mods = key.modifiers();
-  if (mods & (Qt::AltModifier | Qt::MetaModifier)) return std::string();
-  if (mods & Qt::ControlModifier) {
-    const std::optional<char> code = ControlCode(key.key());
-    return code ? std::string(1, *code) : std::string();
-  }
+  stroke.Ctrl = mods & Qt::ControlModifier;
+  stroke.AltOrMeta = mods & (Qt::AltModifier | Qt::MetaModifier);
+  stroke.Text = key.text().toStdString();
   switch (key.key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      return "\r";
-    case Qt::Key_Backspace:
-      return "\b";
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-      return "\t";
     case Qt::Key_Escape:
-      return std::string(1, kEscape);
-    case Qt::Key_Delete:
-      return std::string();
-    default:
+      stroke.Key = kKeyEscape;
       break;
+    case Qt::Key_Tab:
+      stroke.Key = kKeyTab;
+      break;
+    case Qt::Key_Backtab:
+      stroke.Key = kKeyBacktab;
+      break;
+    case Qt::Key_Backspace:
+      stroke.Key = kKeyBackspace;
+      break;
+    case Qt::Key_Return:
+      stroke.Key = kKeyReturn;
+      break;
+    case Qt::Key_Enter:
+      stroke.Key = kKeyEnter;
+      break;
+    case Qt::Key_Delete:
+      stroke.Key = kKeyDelete;
+      break;
+    default:
+      stroke.Key = key.key() > 0 && key.key() < 0x100 ? key.key() : kKeyOther;
   }
-  const QString text = key.text();
-  for (const QChar c : text)
-    if (c.unicode() < 0x20 || c.unicode() == 0x7F) return std::string();
-  return EncodeForLine(text);
+  return stroke;
 }
 
 // A key bound to a menu item is that item's command. The shortcut normally
@@ -142,9 +88,9 @@ QString ClipboardText() {
 
 bool TKelTerm::KeyPress(QKeyEvent* Key) {
   if (IsMenuShortcut(*this, *Key)) return false;
-  const std::string bytes = KeyCharacter(*Key);
+  const std::string bytes = KeyBytes(Stroke(*Key));
   if (bytes.empty()) return false;
-  if (bytes.front() == kEscape) {
+  if (bytes.front() == kEscapeByte) {
     // Escape backs out of the panes; it never goes to the host.
     if (ScreenActive(*this) && !BackText->isHidden()) BackScrollClick();
     if (QApplication::focusWidget() == Edit1) OneLineEditClick();
@@ -171,7 +117,7 @@ bool TKelTerm::ScreenInputMethod(QEvent* Event) {
   auto* input = static_cast<QInputMethodEvent*>(Event);
   if (input->commitString().isEmpty() || !KeyAccept->isChecked() || !ScreenActive(*this))
     return false;
-  KeyQueue += EncodeForLine(input->commitString());
+  KeyQueue += ToShiftJis(input->commitString());
   input->accept();
   return true;
 }
@@ -215,7 +161,7 @@ bool TKelTerm::Edit1KeyPress(QKeyEvent* Key) {
 // emptied only when the port has taken the whole line, so that a failed send
 // leaves the text for another try.
 void TKelTerm::SendButton() {
-  const std::string line = EncodeForLine(Edit1->text()) + '\r';
+  const std::string line = ToShiftJis(Edit1->text()) + '\r';
   int taken = 0;
   try {
     taken = KELCOMM1->WriteString(line);
@@ -228,34 +174,22 @@ void TKelTerm::SendButton() {
 
 void TKelTerm::KP1Click() {
   if (!ClipboardSendAllowed(*this)) return;
-  PasteQueue += EncodeForLine(ClipboardText());
+  Session.Paste(ToShiftJis(ClipboardText()), false);
 }
 
 void TKelTerm::KP2Click() {
   if (!ClipboardSendAllowed(*this)) return;
-  PasteQueue += QuoteText(EncodeForLine(ClipboardText()));
+  Session.Paste(ToShiftJis(ClipboardText()), true);
 }
 
 void TKelTerm::SpeedButton6Click() { KP1Click(); }
 
 void TKelTerm::DummyPanelEnter() { TextDrawBox->setFocus(Qt::TabFocusReason); }
 
-// One chunk per tick. Bytes the port did not take stay at the queue's front.
-// A port that fails empties both queues, so that the error is shown once and
-// not again on every tick.
 void TKelTerm::SendQueuedText() {
-  if (!KELCOMM1->IsOpen() || KELCOMM1->TranMode != 0) return;
-  std::string* queue = NextSendQueue(PasteQueue, KeyQueue);
-  if (!queue) return;
-  const std::string chunk(NextSendChunk(*queue));
-  int taken = 0;
   try {
-    taken = KELCOMM1->WriteString(chunk);
+    Session.SendQueuedText(*KELCOMM1);
   } catch (const std::exception& e) {
-    PasteQueue.clear();
-    KeyQueue.clear();
     ShowErrorBox(e.what());
-    return;
   }
-  ChunkSent(*queue, chunk.size(), static_cast<size_t>(std::max(taken, 0)));
 }

@@ -11,6 +11,7 @@
 
 #include "KTerm.h"
 #include "SerialDevices.h"
+#include "ShiftJis.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 
 #include "KTerm.h"
 #include "KelApplication.h"
+#include "ShiftJis.h"
 
 namespace {
 

@@ -22,24 +22,14 @@ constexpr int kColumns = 80;
 constexpr int kColumnWidth = 8;
 constexpr int kCaretWidth = 10;
 constexpr int kCaretHeight = 20;
-constexpr size_t kBeepAbove = 8192;
 
 }  // namespace
 
 // Runs on the serial watcher.
 void TKelTerm::KelComm1CommReceive(TComm* Sender, uint16_t Size) {
-  rxScratch_.resize(Size);
-  const int got = Size > 0 ? Sender->Read(rxScratch_.data(), Size) : 0;
-  if (Size > kBeepAbove)
+  if (Session.CommReceive(*Sender, Size))
     QMetaObject::invokeMethod(
         qApp, [] { QApplication::beep(); }, Qt::QueuedConnection);
-  std::lock_guard lock(TextBuffer.Mutex());
-  Receiving = true;
-  TextBuffer.Receive(rxScratch_.data(), static_cast<size_t>(got),
-                     [this](std::string_view line) { LogWriteLine(line); });
-  LogFlush();
-  Receiving = false;
-  ScreenDirty = true;
 }
 
 void TKelTerm::TextDraw() {
@@ -103,17 +93,9 @@ void TKelTerm::ClearBuffer(bool WithBanner) {
   SelExists = false;
   SelDragging = false;
   SelAnchorLine = SelAnchorCol = SelCurLine = SelCurCol = 0;
-  {
-    std::lock_guard lock(TextBuffer.Mutex());
-    TextBuffer.Clear();
-    TextBuffer.AddLine("");  // line 0, never drawn
-    if (WithBanner)
-      for (const std::string& line : StartupBanner()) TextBuffer.AddLine(line);
-  }  // the empty current line follows
+  Session.Clear(WithBanner ? StartupBanner() : std::vector<std::string>());
   BackTextResize();
   BackTextScrollBar->setValue(BackTextScrollBar->minimum());
-  Receiving = false;
-  ScreenDirty = true;
 }
 
 void TKelTerm::KC1Click() { ClearBuffer(true); }

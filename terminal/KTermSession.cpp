@@ -6,33 +6,22 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
-#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QStringDecoder>
 #include <QTimer>
 #include <QToolButton>
 
 #include "KTerm.h"
 #include "KelApplication.h"
 #include "ProgramFolder.h"
+#include "SettingsFile.h"
 #include "ShiftJis.h"
 
 namespace {
 
 const char kSettingsFileName[] = "Kelterm.ini";
 const char kDefaultLogTemplate[] = "%Y%M%D.LOG";
-
-// A device line of the settings is Shift-JIS text like every other line; the
-// file system wants the local encoding. Bytes that are no Shift-JIS text are
-// taken as they stand.
-std::string DevicePathFromSetting(const std::string& line) {
-  QStringDecoder decode(ShiftJisCodecName());
-  const QString text = decode(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
-  if (decode.hasError()) return line;
-  return text.toLocal8Bit().toStdString();
-}
 
 }  // namespace
 
@@ -73,22 +62,15 @@ void TKelTerm::FormCreate() {
   SelAnchorLine = SelAnchorCol = SelCurLine = SelCurCol = 0;
 }
 
+std::string TKelTerm::SettingsPath() {
+  return QFile::encodeName(ProgramFilePath(QString::fromLatin1(kSettingsFileName))).toStdString();
+}
+
 void TKelTerm::LoadSettings() {
-  QFile file(ProgramFilePath(QString::fromLatin1(kSettingsFileName)));
-  if (!file.exists()) {
-    SettingList = TSettingList::Defaults();
-    return;
-  }
-  if (!file.open(QIODevice::ReadOnly)) {
-    // Saving defaults over a file that could not be read would destroy the
-    // user's phone book; this run keeps its settings in memory only.
-    settingsReadable_ = false;
-    SettingList = TSettingList::Defaults();
-    ShowErrorBox(file.fileName().toStdString() + ": " + file.errorString().toStdString());
-    return;
-  }
-  const QByteArray bytes = file.readAll();
-  SettingList = TSettingList::FromBytes(std::string_view(bytes.constData(), bytes.size()));
+  TSettingsLoad load = LoadSettingsFile(SettingsPath());
+  SettingList = std::move(load.List);
+  settingsReadable_ = load.Writable;
+  if (!load.Error.empty()) ShowErrorBox(load.Error);
 }
 
 // The modem pane shows the settings without writing them back: a line is
@@ -106,14 +88,8 @@ void TKelTerm::ShowModemSettings() {
 
 void TKelTerm::SaveSettings() {
   if (!settingsReadable_) return;
-  QSaveFile file(ProgramFilePath(QString::fromLatin1(kSettingsFileName)));
-  const std::string bytes = SettingList.ToBytes();
-  if (file.open(QIODevice::WriteOnly) &&
-      file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-          static_cast<qint64>(bytes.size()) &&
-      file.commit())
-    return;
-  ShowErrorBox(file.fileName().toStdString() + ": " + file.errorString().toStdString());
+  const std::string error = SaveSettingsFile(SettingsPath(), SettingList);
+  if (!error.empty()) ShowErrorBox(error);
 }
 
 void TKelTerm::FormShow() {
@@ -145,11 +121,11 @@ void TKelTerm::FormClick() { ScreenDirty = true; }
 void TKelTerm::CommOpen() {
   KeyQueue.clear();
   PasteQueue.clear();
-  const size_t firstLogLine = LogFirstLine();
+  const size_t firstLogLine = Session.LogFirstLine();
   try {
     KELCOMM1->SetBaudRate(ParseSpeed(BaudRate->currentText().toStdString()));
     KELCOMM1->SetPort(static_cast<uint8_t>(Port->value()));
-    KELCOMM1->SetDevicePath(DevicePathFromSetting(SettingList.DevicePath(Port->value())));
+    KELCOMM1->SetDevicePath(PathFromShiftJis(SettingList.DevicePath(Port->value())));
     ++session_;
     KELCOMM1->Open();
   } catch (...) {
@@ -176,7 +152,7 @@ void TKelTerm::CommClose() {
   SetStatusText(QStringLiteral("ポートをクローズしました."));
   KELCOMM1->Close();
   WaitTicks(300);
-  LogClose();
+  Session.LogClose();
   ShowSessionState();
   SetLogFileName(kDefaultLogTemplate);
   QCoreApplication::processEvents();

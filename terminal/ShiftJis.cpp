@@ -1,59 +1,15 @@
 #include "ShiftJis.h"
 
-#include <QByteArray>
-#include <QStringDecoder>
 #include <QStringList>
-#include <array>
-#include <memory>
-#include <mutex>
 
-namespace {
-
-// Every single byte and every lead/trail pair decoded once, so that drawing
-// a screen is table look-ups only.
-struct ShiftJisTable {
-  std::array<char16_t, 256> single{};
-  std::unique_ptr<char16_t[]> pairs = std::make_unique<char16_t[]>(65536);
-
-  ShiftJisTable() {
-    QStringDecoder decoder(ShiftJisCodecName(), QStringDecoder::Flag::Stateless);
-    auto decode = [&](const char* bytes, int len) -> char16_t {
-      const QString s = decoder(QByteArrayView(bytes, len));
-      return s.size() == 1 ? s.at(0).unicode() : char16_t(0xFFFD);
-    };
-    for (int b = 0; b < 256; ++b) {
-      const char c = static_cast<char>(b);
-      single[b] = b < 0x20            ? char16_t(0xFFFD)
-                  : IsShiftJisLead(b) ? char16_t(0xFFFD)
-                                      : decode(&c, 1);
-    }
-    for (int lead = 0x81; lead <= 0xFC; ++lead) {
-      if (!IsShiftJisLead(lead)) continue;
-      for (int trail = 0x40; trail <= 0xFC; ++trail) {
-        if (!IsShiftJisTrail(trail)) continue;
-        const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-        pairs[lead << 8 | trail] = decode(pair, 2);
-      }
-    }
-  }
-};
-
-const ShiftJisTable& Table() {
-  static const ShiftJisTable table;  // built once, thread-safe
-  return table;
+QString FromShiftJis(std::string_view bytes) {
+  const std::string text = Utf8FromShiftJis(bytes);
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-}  // namespace
-
-const char* ShiftJisCodecName() {
-  static const char* const name = [] {
-    return QStringDecoder("windows-31j").isValid() ? "windows-31j" : "Shift_JIS";
-  }();
-  return name;
-}
+std::string ToShiftJis(const QString& text) { return ShiftJisFromUtf8(text.toStdString()); }
 
 void LayoutShiftJisRow(std::string_view bytes, std::vector<ScreenChar>& out) {
-  const ShiftJisTable& table = Table();
   out.clear();
   const size_t n = bytes.size();
   for (size_t i = 0; i < n;) {
@@ -62,10 +18,10 @@ void LayoutShiftJisRow(std::string_view bytes, std::vector<ScreenChar>& out) {
     if (IsShiftJisLead(b) && i + 1 < n &&
         IsShiftJisTrail(static_cast<unsigned char>(bytes[i + 1]))) {
       const auto t = static_cast<unsigned char>(bytes[i + 1]);
-      out.push_back({column, 2, QChar(table.pairs[b << 8 | t])});
+      out.push_back({column, 2, QChar(ShiftJisPair(b, t))});
       i += 2;
     } else {
-      out.push_back({column, 1, QChar(table.single[b])});
+      out.push_back({column, 1, QChar(b < 0x20 ? char16_t(0xFFFD) : ShiftJisSingle(b))});
       ++i;
     }
   }

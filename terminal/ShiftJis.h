@@ -1,22 +1,20 @@
 #pragma once
-// Shift-JIS on the screen. Text stays bytes everywhere; only drawing and
-// the clipboard turn it into characters. A screen column is one byte: a
+// Shift-JIS on the screen and in the widgets: the QString side of
+// ShiftJisText.h, with its rule ("?" for a character Shift-JIS lacks, U+FFFD
+// for bytes that are no character). A screen column is one byte: a
 // double-byte character stands at its first byte's column and covers two.
 
 #include <QChar>
 #include <QFont>
 #include <QString>
+#include <string>
 #include <string_view>
 #include <vector>
 
-// The codec for the line's text: Windows' Shift-JIS superset where Qt has
-// it, plain Shift-JIS otherwise.
-const char* ShiftJisCodecName();
+#include "ShiftJisText.h"
 
-inline bool IsShiftJisLead(unsigned char b) {
-  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-inline bool IsShiftJisTrail(unsigned char b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
+QString FromShiftJis(std::string_view bytes);
+std::string ToShiftJis(const QString& text);
 
 // One character of a row: its first column, its width in columns (1 or 2)
 // and what it shows (U+FFFD for a byte that is no character).
@@ -26,7 +24,8 @@ struct ScreenChar {
   QChar ch;
 };
 
-// Lays out the bytes of one row, column by column.
+// Lays out the bytes of one row, column by column; control bytes show as
+// U+FFFD.
 void LayoutShiftJisRow(std::string_view bytes, std::vector<ScreenChar>& out);
 // The characters of a row as one text, each double-byte character counted
 // once; a lone lead byte (cut off at the row's end) shows as U+FFFD.

@@ -1,7 +1,6 @@
 #include "TransferView.h"
 
 #include <QFile>
-#include <QStringDecoder>
 #include <algorithm>
 
 #include "ShiftJis.h"
@@ -10,11 +9,6 @@ namespace {
 
 constexpr size_t kMaxFileNameBytes = 255;
 constexpr int64_t kUnmeasuredSecondsLeft = 3600;
-
-QString FromPeerName(const std::string& bytes) {
-  QStringDecoder decode(ShiftJisCodecName());
-  return decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
 
 QString FromLocalPath(const std::string& bytes) {
   return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
@@ -28,8 +22,8 @@ size_t CharacterStart(std::string_view text, size_t at) {
 
 QString Description(const TTransferSnapshot& s) {
   const TPathParts parts = SplitLocalPath(s.FilePath);
-  return FromLocalPath(parts.FileName) + QLatin1Char(',') + FromPeerName(s.RecvName) +
-         FromPeerName(s.SendName) + QStringLiteral(" (") + FromLocalPath(parts.Folder) +
+  return FromLocalPath(parts.FileName) + QLatin1Char(',') + FromShiftJis(s.RecvName) +
+         FromShiftJis(s.SendName) + QStringLiteral(" (") + FromLocalPath(parts.Folder) +
          QLatin1Char(')');
 }
 

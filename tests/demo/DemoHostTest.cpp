@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "Reference.h"
 #include "DemoTerminal.h"
 #include "Engine.h"
 
@@ -22,14 +23,6 @@ namespace {
 const std::string kMenu = Sjis(
     "1) 掲示板を読む\r\n2) ファイルをダウンロード\r\n3) ファイルをアップロード\r\n"
     "4) エコー\r\nG) さようなら\r\n番号を選んでください> ");
-
-uint32_t Crc32(const std::string& bytes) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (const char c : bytes)
-    for (int bit = 0, b = static_cast<uint8_t>(c); bit < 8; ++bit, b >>= 1)
-      crc = (crc >> 1) ^ (0xEDB88320u & (0u - ((crc ^ b) & 1u)));
-  return ~crc;
-}
 
 // The transfer gives no signal when it ends: look every few milliseconds.
 bool WaitTransferEnd(TKELCOMM& comm, Clock::duration timeout = 30s) {
@@ -148,7 +141,7 @@ TEST_F(DemoHostTest, UploadsAreReportedWithSizeAndCrc) {
     ASSERT_TRUE(WaitTransferEnd(t.comm));
     EXPECT_EQ(t.comm.TranResult.load(), 1);
     char crc[9];
-    std::snprintf(crc, sizeof crc, "%08x", Crc32(row.received));
+    std::snprintf(crc, sizeof crc, "%08x", Crc32Of(row.received));
     const std::string report = Sjis("受信しました: ") + row.reported + " " +
                                std::to_string(row.received.size()) + Sjis(" バイト") + " CRC-32 " +
                                crc + "\r\n";

@@ -10,9 +10,9 @@
 
 #include "CommCollector.h"
 #include "PtyPair.h"
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 
-using namespace xfertest;
 
 namespace {
 
@@ -87,7 +87,7 @@ TEST_P(DeviceFault, DeviceThatGoesIsReportedAndClosesPromptly) {
   for (bool transferring : {false, true}) {
     SCOPED_TRACE(transferring ? "during a download" : "idle");
     auto device = MakeDevice(GetParam());
-    ScratchDir dir;
+    TempDir dir;
     TKELCOMM comm;
     CommCollector window(comm);
     comm.SetDevicePath(device->Path());

@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 
 namespace faulttest {
 
-using namespace xfertest;
 using Clock = std::chrono::steady_clock;
 
 constexpr protType kProtocols[] = {pr_XMODEM_SUM_128, pr_XMODEM_CRC_128, pr_XMODEM_CRC_1024,
@@ -51,7 +51,7 @@ struct Pair {
   ::testing::AssertionResult WorksAgain(bool oursSends);
 
   protType protocol;
-  ScratchDir dir;
+  TempDir dir;
   std::string name;
   std::shared_ptr<VirtualLine> line;
   std::unique_ptr<Station> a, b;

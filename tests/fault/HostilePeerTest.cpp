@@ -78,7 +78,7 @@ struct Receivers {
     for (auto& t : scripts) t.join();
   }
   TKELCOMM& comm(size_t i) { return peers[i]->station->comm; }
-  ScratchDir dir;
+  TempDir dir;
   std::vector<std::unique_ptr<ScriptedLine>> peers;
 };
 

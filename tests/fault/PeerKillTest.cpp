@@ -10,8 +10,9 @@
 #include <ostream>
 
 #include "CommCollector.h"
-#include "Interop.h"
-#include "TransferSupport.h"
+#include "Peers.h"
+#include "Reference.h"
+#include "Stations.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ TEST_P(PeerKilled, TransferEndsAtOnceAndTheComponentWorksOnANewPeer) {
     comm.Open();
     c.oursSends ? comm.StartUpload(dir / "data.bin", "recv.bin")
                 : comm.StartDownload(dir / "ours.bin");
-    ASSERT_TRUE(xfertest::WaitFor([&] { return comm.Status.TranSize.load() >= 64 * 1024; }, 10s))
+    ASSERT_TRUE(WaitFor([&] { return comm.Status.TranSize.load() >= 64 * 1024; }, 10s))
         << peer.Log();
     const int pid = std::atoi(ReadFile(dir / "peer.pid").c_str());
     ASSERT_GT(pid, 0);
@@ -86,7 +87,7 @@ TEST_P(PeerKilled, TransferEndsAtOnceAndTheComponentWorksOnANewPeer) {
   comm.SetDevicePath(next.device());
   comm.Open();
   ASSERT_TRUE(
-      xfertest::WaitFor([&] { return window.Bytes().find("HOST-TEXT") != std::string::npos; }, 5s))
+      WaitFor([&] { return window.Bytes().find("HOST-TEXT") != std::string::npos; }, 5s))
       << "the window's handler is back";
   c.oursSends ? comm.StartUpload(dir / "data.bin", "recv.bin")
               : comm.StartDownload(dir / "ours.bin");

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "KTerm.h"
+#include "ShiftJisText.h"
 #include "SettingList.h"
 
 namespace {
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(list.size() >= TSettingList::kModemLines);
   for (const std::string& line : list.Lines) {
     Require(line.find_first_of("\r\n") == std::string::npos);
-    Require(static_cast<size_t>(FromShiftJis(line).size()) <= line.size());
+    Require(Utf8FromShiftJis(line).size() <= 3 * line.size());
   }
   const int entries = list.EntryCount();
   Require(TSettingList::kModemLines + TSettingList::kEntryLines * entries <= list.size());

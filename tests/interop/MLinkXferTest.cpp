@@ -12,19 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "Interop.h"
+#include "Peers.h"
 #include "LineRelay.h"
 
 namespace {
-
-// The tool is built next to this test program: build/app beside build/tests.
-std::string XferTool() {
-  char self[PATH_MAX] = {};
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string dir(self, n > 0 ? static_cast<size_t>(n) : 0);
-  dir = dir.substr(0, dir.rfind('/'));
-  return dir + "/../app/kelterm-xfer";
-}
 
 std::vector<std::string> ToolArgs(const std::string& device, std::vector<std::string> command) {
   std::vector<std::string> args = {XferTool(), "-d", device, "-b", "115200", "-p", "mlink"};

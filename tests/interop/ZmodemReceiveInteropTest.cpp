@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "CommCollector.h"
-#include "Interop.h"
+#include "Peers.h"
 
 namespace {
 

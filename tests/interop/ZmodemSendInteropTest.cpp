@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-#include "Interop.h"
+#include "Peers.h"
 
 namespace {
 

@@ -1,3 +1,4 @@
+#include "Files.h"
 #include "VirtualLine.h"
 
 #include <gtest/gtest.h>
@@ -75,13 +76,6 @@ size_t WriteToDevice(SerialDevice& dev, std::string_view bytes,
     done += static_cast<size_t>(n);
   }
   return done;
-}
-
-std::string RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(rng());
-  return s;
 }
 
 // Compares long byte strings without printing them whole.

@@ -15,7 +15,6 @@
 namespace {
 
 const QString kOpened = "通信ポートをオープンしました.";
-const QString kCannotOpen = "通信ポートをオープンできません.";
 const QString kClosed = "ポートをクローズしました.";
 const QString kConnected = "接続しました.";
 const QString kLost = "回線が切れました.";
@@ -42,47 +41,6 @@ class PortSessionTest : public ::testing::Test {
   TestLine line;
   WindowHarness h;
 };
-
-TEST_F(PortSessionTest, OpensOnTheChosenDeviceAndClosesWithoutCarrierAtOnce) {
-  TKelTerm& w = OpenWindowOn(line.DevicePath());
-  w.PortOC->click();
-  EXPECT_EQ(w.StatusText(), kOpened);
-  ExpectSessionShown(w, true);
-  EXPECT_TRUE(line.far().ModemStatus() & MS_DSR_ON) << "the window's DTR is up";
-  EXPECT_EQ(w.KELCOMM1->BaudRate(), 38400);
-  w.KELCOMM1->WriteString("AT\r");
-  EXPECT_EQ(line.far().ReadFor(3, 2s), "AT\r");
-  w.PortOpenClose->trigger();
-  ExpectSessionShown(w, false);
-  EXPECT_EQ(w.StatusText(), kClosed);
-  EXPECT_TRUE(h.questions.isEmpty()) << "no carrier, no question";
-  EXPECT_EQ(line.far().ReadFor(1, 50ms), "") << "no hang-up without carrier";
-  EXPECT_TRUE(h.errorBoxes.isEmpty());
-}
-
-TEST_F(PortSessionTest, OpenFailureLeavesTheSessionClosedWithoutErrorBox) {
-  // The line's end 0 is already held by another user.
-  auto holder = OpenSerialDevice(line.DevicePath());
-  ASSERT_TRUE(holder);
-  const std::vector<std::pair<const char*, std::string>> cases = {
-      {"missing virtual line", "virtual:no-such-line"},
-      {"device in use", line.DevicePath()},
-  };
-  for (const auto& [name, path] : cases) {
-    WindowHarness harness;
-    harness.WriteSettings(SettingsWithCom1(path));
-    TKelTerm& w = harness.Open();
-    w.KeyQueue = "typed while closed";
-    w.PortOC->click();
-    EXPECT_EQ(w.StatusText(), kCannotOpen) << name;
-    EXPECT_FALSE(w.KELCOMM1->IsOpen()) << name;
-    EXPECT_FALSE(w.PortOC->isChecked()) << name;
-    EXPECT_FALSE(w.PortOpenClose->isChecked()) << name;
-    EXPECT_TRUE(w.KeyQueue.empty()) << name;
-    EXPECT_TRUE(harness.errorBoxes.isEmpty()) << name;
-  }
-  holder->Close();
-}
 
 TEST_F(PortSessionTest, ClosingWithCarrierHangsUpAndTakesAboutTwoSeconds) {
   TKelTerm& w = OpenWindowOn(line.DevicePath());
@@ -133,20 +91,6 @@ TEST_F(PortSessionTest, ClosingWithCarrierHangsUpAndTakesAboutTwoSeconds) {
   EXPECT_EQ(line.far().ReadFor(1, 50ms), "");
 }
 
-TEST_F(PortSessionTest, AnsweringNoKeepsTheSessionOpen) {
-  TKelTerm& w = OpenWindowOn(line.DevicePath());
-  w.PortOC->click();
-  CarrierOn(w);
-  h.answerYes = false;
-  w.PortOC->click();
-  EXPECT_EQ(h.questions.size(), 1);
-  ExpectSessionShown(w, true);
-  w.PortOpenClose->trigger();
-  EXPECT_EQ(h.questions.size(), 2);
-  ExpectSessionShown(w, true);
-  EXPECT_EQ(line.far().ReadFor(1, 50ms), "") << "nothing sent";
-}
-
 TEST_F(PortSessionTest, CarrierLossClosesTheSessionOnce) {
   TKelTerm& w = OpenWindowOn(line.DevicePath());
   const QString defaultLogName = w.LogFileName->text();
@@ -159,20 +103,6 @@ TEST_F(PortSessionTest, CarrierLossClosesTheSessionOnce) {
   ExpectSessionShown(w, false);
   EXPECT_EQ(w.LogFileName->text(), defaultLogName);
   EXPECT_EQ(line.far().ReadFor(1, 50ms), "") << "no hang-up once the carrier is gone";
-}
-
-TEST_F(PortSessionTest, ClosingTheWindowHangsUpAndClosesThePort) {
-  TKelTerm& w = OpenWindowOn(line.DevicePath());
-  w.PortOC->click();
-  CarrierOn(w);
-  std::string bytes;
-  std::thread reader([&] { bytes = line.far().ReadFor(8, 5s); });
-  h.CloseWindow();
-  reader.join();
-  EXPECT_EQ(bytes, "+++ATH\r\n");
-  EXPECT_FALSE(w.KELCOMM1->IsOpen());
-  EXPECT_TRUE(h.questions.isEmpty()) << "exit does not ask";
-  EXPECT_EQ(h.ReadSettings(), SettingsWithCom1(line.DevicePath()));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The terminal screen: which lines it shows, where the caret stands, what the
-// pixels look like, and text from a host arriving over a virtual line.
+// The terminal screen: the pixels of its characters and caret, and text
+// from a host arriving over a virtual line.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -40,52 +40,6 @@ class ScreenTest : public ::testing::Test {
   }
   WindowHarness h;
 };
-
-TEST_F(ScreenTest, ClearedBufferHoldsTheBannerAndShowsItsLastRows) {
-  TKelTerm& w = Open();
-  w.KC1Click();
-  {
-    std::lock_guard lock(w.TextBuffer.Mutex());
-    ASSERT_EQ(w.TextBuffer.Count(), 18u);
-    EXPECT_EQ(w.TextBuffer.CurrentLine(), "");
-  }
-  SetScreenHeight(w, 120);
-  w.TextDraw();
-  std::vector<std::string> rows = w.ScreenRows();
-  ASSERT_EQ(rows.size(), 6u) << "120 px hold 6 rows of 18";
-  EXPECT_EQ(rows.back(), std::string(80, ' ')) << "the empty current line at the bottom";
-  EXPECT_EQ(w.CaretColumn(), 0);
-  EXPECT_EQ(w.CaretTop, 5 * 18);
-  EXPECT_FALSE(w.ScreenDirty);
-}
-
-TEST_F(ScreenTest, RowsShowEightyBytesFromLineOneAndTheCaretStopsThere) {
-  TKelTerm& w = Open();
-  std::string hundred;
-  for (int i = 0; i < 100; ++i) hundred.push_back(static_cast<char>('0' + i % 10));
-  w.ClearBuffer(false);
-  Receive(w, "short\r" + hundred);
-  SetScreenHeight(w, 300);
-  w.TextDraw();
-  const std::vector<std::string> rows = w.ScreenRows();
-  ASSERT_EQ(rows.size(), 2u) << "line 0 is never drawn";
-  EXPECT_EQ(rows[0], "short" + std::string(75, ' '));
-  EXPECT_EQ(rows[1], hundred.substr(0, 80));
-  EXPECT_EQ(w.CaretColumn(), 80);
-  EXPECT_EQ(w.CaretTop, 18);
-}
-
-TEST_F(ScreenTest, RedrawIsSkippedWhileReceptionHoldsTheBuffer) {
-  TKelTerm& w = Open();
-  w.ScreenDirty = true;
-  {
-    std::lock_guard lock(w.TextBuffer.Mutex());
-    w.TextDraw();
-  }
-  EXPECT_TRUE(w.ScreenDirty) << "the next tick tries again";
-  w.TextDraw();
-  EXPECT_FALSE(w.ScreenDirty);
-}
 
 TEST_F(ScreenTest, CaretAndDoubleByteCharactersOnThePixels) {
   TKelTerm& w = Open();

@@ -22,15 +22,6 @@ TEST(WindowLayoutTest, WidthIsFixedAndHeightFollows) {
   }
 }
 
-TEST(WindowLayoutTest, ProtocolComboStartsOnZmodemAndSetsTheComponent) {
-  WindowHarness h;
-  TKelTerm& w = h.Open();
-  EXPECT_EQ(w.Protocol->currentText(), "ZMODEM");
-  EXPECT_EQ(w.KELCOMM1->Protocol.load(), pr_ZMODEM);
-  w.Protocol->setCurrentIndex(1);
-  EXPECT_EQ(w.KELCOMM1->Protocol.load(), pr_XMODEM_CRC_128);
-}
-
 TEST(WindowLayoutTest, PanesStartHiddenAndTheScreenTakesTheKeys) {
   WindowHarness h;
   TKelTerm& w = h.Open();
@@ -45,22 +36,6 @@ TEST(WindowLayoutTest, PanesStartHiddenAndTheScreenTakesTheKeys) {
   EXPECT_EQ(w.KELCOMM1->EventMask(), TCommEventMask({evRlsd}));
   EXPECT_TRUE(w.KeyGard->isChecked()) << "keys are allowed from the start";
   EXPECT_TRUE(WaitUntil([&] { return w.TextDrawBox->hasFocus(); }));
-}
-
-TEST(WindowLayoutTest, StatusBarItemAndButtonStayInStep) {
-  WindowHarness h;
-  TKelTerm& w = h.Open();
-  const std::function<void()> clicks[] = {
-      [&] { w.StatusBar->trigger(); }, [&] { w.SpeedButton12->click(); },
-      [&] { w.StatusBar->trigger(); }, [&] { w.SpeedButton12->click(); }};
-  bool shown = true;
-  for (const auto& click : clicks) {
-    click();
-    shown = !shown;
-    EXPECT_EQ(w.StatusBar->isChecked(), shown);
-    EXPECT_EQ(w.SpeedButton12->isChecked(), shown);
-    EXPECT_EQ(w.StatusBar1->isVisible(), shown);
-  }
 }
 
 }  // namespace

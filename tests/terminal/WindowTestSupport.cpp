@@ -86,29 +86,3 @@ VirtualLine::End& TestLine::far() { return line_->end(1); }
 std::string SettingsWithCom1(const std::string& devicePath) {
   return "1\r\n38400\r\nATD\r\nATZ\r\n" + devicePath + "\r\n\r\n\r\n\r\n\r\n\r\n";
 }
-
-FileDialogAnswer::FileDialogAnswer(QFileDialog* const& dialog, const QString& path) {
-  timer_.setInterval(5);
-  QObject::connect(&timer_, &QTimer::timeout, [this, &dialog, path] {
-    if (!dialog || !dialog->isVisible()) return;
-    auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (!title.isEmpty()) {
-      auto* question = qobject_cast<QMessageBox*>(modal);
-      ADD_FAILURE() << "the file dialog did not take the answer"
-                    << (question ? ": " + question->text().toStdString() : std::string());
-      (modal ? modal : dialog)->reject();
-      return;
-    }
-    title = dialog->windowTitle();
-    if (path.isEmpty()) {
-      dialog->reject();
-      return;
-    }
-    // A name picked from the list earlier would win over the typed one:
-    // selecting the file clears that pick, typing makes the name certain.
-    dialog->selectFile(path);
-    if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) name->setText(path);
-    static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
-  });
-  timer_.start();
-}

@@ -3,11 +3,10 @@
 // built in it, waits that keep the event loop running, and a recorder in
 // place of the error box.
 
-#include <QFileDialog>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -29,19 +28,6 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
 
 std::string ReadFileBytes(const QString& path);
 void WriteFileBytes(const QString& path, const std::string& bytes);
-
-// Answers a file dialog of the window once it is up: types the path into
-// its name field and confirms, or cancels when the path is empty. A question
-// the dialog asks in turn (such as replacing a file) is a failure, and is
-// turned down so that the test goes on.
-class FileDialogAnswer {
- public:
-  FileDialogAnswer(QFileDialog* const& dialog, const QString& path);
-  QString title;  // the title of the dialog answered; empty before
-
- private:
-  QTimer timer_;
-};
 
 // A test's program folder, error box and window.
 class WindowHarness {

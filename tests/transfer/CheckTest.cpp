@@ -117,7 +117,7 @@ TEST(Names, AnnouncedNameIsTheLastPartInShiftJis) {
       {"/home/u/Readme.TXT", "Readme.TXT"},      {"plain.bin", "plain.bin"}, {"/tmp/dir/", ""},
       {"/tmp/\xE8\xA1\xA8.txt", "\x95\x5C.txt"},  // U+8868: second byte 0x5C
       {"/tmp/\xE3\x81\x82", "\x82\xA0"},          // hiragana a
-      {"/tmp/\xF0\x9F\x98\x80x", "_x"},           // no Shift-JIS form
+      {"/tmp/\xF0\x9F\x98\x80x", "?x"},           // no Shift-JIS form
   };
   for (const auto& c : cases) EXPECT_EQ(AnnouncedName(c.path), c.name) << c.path;
 }

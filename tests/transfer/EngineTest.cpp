@@ -10,9 +10,8 @@
 #include <thread>
 
 #include "Engine.h"
-#include "TransferSupport.h"
-
-using namespace xfertest;
+#include "Reference.h"
+#include "Stations.h"
 
 namespace {
 
@@ -225,7 +224,7 @@ TEST(Waits, CountWaitWakesAtTheCountAndEndsOnSilence) {
 
 TEST(Start, ASecondStartChangesNothingButTranResult) {
   Lone lone;
-  ScratchDir dir;
+  TempDir dir;
   WriteFile(dir.File("other.bin"), "data");
   TKELCOMM& comm = lone.comm();
   comm.StartDownload(dir.File("in.bin"));
@@ -253,7 +252,7 @@ TEST(Start, ASecondStartChangesNothingButTranResult) {
 
 TEST(Start, UploadsWithoutBytesStartNothing) {
   Lone lone;
-  ScratchDir dir;
+  TempDir dir;
   WriteFile(dir.File("empty.bin"), "");
   {
     // 2^31 bytes, sparse: too large for the 32-bit sizes of the protocols.
@@ -282,7 +281,7 @@ class LineLoss : public ::testing::TestWithParam<LossCase> {};
 
 TEST_P(LineLoss, EndsTheTransferAndGivesTheWindowItsHandlerBack) {
   Lone lone;
-  ScratchDir dir;
+  TempDir dir;
   WriteFile(dir.File("out.bin"), RandomBytes(3000, 5));
   TKELCOMM& comm = lone.comm();
   comm.Protocol = GetParam().protocol;
@@ -313,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(Protocols, LineLoss,
 
 TEST(Start, ClosingThePortEndsTheTransfer) {
   Lone lone;
-  ScratchDir dir;
+  TempDir dir;
   TKELCOMM& comm = lone.comm();
   comm.Protocol = pr_YMODEM;
   comm.StartDownload(dir.File("in.bin"));

@@ -8,11 +8,10 @@
 
 #include <functional>
 
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 #include "Zmodem.h"
 #include "ZmodemWire.h"
-
-using namespace xfertest;
 
 namespace {
 
@@ -85,7 +84,7 @@ class LastWordsBeforeTheHangUp : public ::testing::TestWithParam<EndCase> {};
 
 TEST_P(LastWordsBeforeTheHangUp, AreHeardAndTheTransferSucceeds) {
   const EndCase& c = GetParam();
-  ScratchDir dir;
+  TempDir dir;
   const std::string data = RandomBytes(c.size, 17);
   ScriptedLine peer(c.protocol);
   TKELCOMM& comm = peer.station->comm;

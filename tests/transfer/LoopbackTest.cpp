@@ -4,9 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "TransferSupport.h"
-
-using namespace xfertest;
+#include "Reference.h"
+#include "Stations.h"
 
 namespace {
 
@@ -42,7 +41,7 @@ class Loopback : public ::testing::TestWithParam<LoopCase> {};
 
 TEST_P(Loopback, Transfer) {
   const LoopCase& c = GetParam();
-  ScratchDir dir;
+  TempDir dir;
   StationPair pair(c.protocol, LineFor(c));
   TKELCOMM& tx = pair.sender->comm;
   TKELCOMM& rx = pair.receiver->comm;

@@ -13,9 +13,8 @@
 #include <vector>
 
 #include "Engine.h"
-#include "TransferSupport.h"
-
-using namespace xfertest;
+#include "Reference.h"
+#include "Stations.h"
 
 namespace {
 
@@ -87,7 +86,7 @@ struct SenderScript {
     EXPECT_TRUE(peer.station->WaitIdle(1s));
     EXPECT_EQ(comm().TranResult.load(), 0);
   }
-  ScratchDir dir;
+  TempDir dir;
   ScriptedLine peer;
   std::string path, data;
 };
@@ -206,7 +205,7 @@ class ReceiverPeer {
   ReceiverRun run;
 
  private:
-  ScratchDir dir_;
+  TempDir dir_;
   ScriptedLine peer_;
 };
 

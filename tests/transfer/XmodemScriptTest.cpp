@@ -2,17 +2,13 @@
 // scripted byte by byte: blocks, retries, streaming, the header block, the
 // end of the batch, cancels and noise.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <ctime>
 #include <thread>
 #include <vector>
 
-#include "TransferSupport.h"
-
-using namespace xfertest;
+#include "Reference.h"
+#include "Stations.h"
 
 namespace {
 
@@ -63,7 +59,7 @@ class XmodemSender : public ::testing::TestWithParam<SendCase> {};
 
 TEST_P(XmodemSender, SendsNumberedPaddedBlocksThenEot) {
   const SendCase& c = GetParam();
-  ScratchDir dir;
+  TempDir dir;
   const std::string data = RandomBytes(c.size, 3);
   WriteFile(dir.File("out.bin"), data);
   ScriptedLine peer(c.protocol);
@@ -94,18 +90,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SendCase{"NumbersWrap", pr_XMODEM_CRC_128, 257 * 128 + 5, 'C', 128, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A file whose modification time lies on 1970/01/02, local time.
-void SetModifiedOnSecondDay(const std::string& path) {
-  std::tm t{};
-  t.tm_year = 70;
-  t.tm_mday = 2;
-  t.tm_hour = 12;
-  t.tm_isdst = -1;
-  const time_t when = mktime(&t);
-  timespec times[2] = {{when, 0}, {when, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
 struct SenderScriptCase {
   const char* name;
   protType protocol;
@@ -126,10 +110,10 @@ class SenderScript : public ::testing::TestWithParam<SenderScriptCase> {};
 
 TEST_P(SenderScript, Ends) {
   const SenderScriptCase& c = GetParam();
-  ScratchDir dir;
+  TempDir dir;
   const std::string data = RandomBytes(2000, 11), path = dir.File("Readme.TXT");
   WriteFile(path, data);
-  SetModifiedOnSecondDay(path);
+  ASSERT_TRUE(SetModifiedOnSecondDay(path));
   ScriptedLine peer(c.protocol);
   StartUpload(peer.station->comm, path);
   Play(peer, c.script(data));
@@ -210,7 +194,7 @@ class ReceiverScript : public ::testing::TestWithParam<RecvCase> {};
 
 TEST_P(ReceiverScript, Ends) {
   const RecvCase& c = GetParam();
-  ScratchDir dir;
+  TempDir dir;
   ScriptedLine peer(c.protocol);
   peer.station->comm.StartDownload(dir.File("in.bin"));
   Play(peer, c.script);
@@ -342,7 +326,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(XmodemReceiver, CancelWhileBytesKeepArrivingEnds) {
   for (protType p : {pr_XMODEM_CRC_128, pr_YMODEM}) {
     SCOPED_TRACE(p);
-    ScratchDir dir;
+    TempDir dir;
     ScriptedLine peer(p);
     peer.station->comm.StartDownload(dir.File("in.bin"));
     ASSERT_FALSE(peer.Read(1).empty()) << "the invitation";

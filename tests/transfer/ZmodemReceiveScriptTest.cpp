@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <thread>
 
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 #include "Zmodem.h"
 #include "ZmodemWire.h"
 
-using namespace xfertest;
 using namespace zwire;
 
 namespace {
@@ -90,7 +90,7 @@ struct ReceiverScript {
     peer.Write(last);
   }
   bool crc32;
-  ScratchDir dir;
+  TempDir dir;
   ScriptedLine peer{pr_ZMODEM};
   std::string path;
 };

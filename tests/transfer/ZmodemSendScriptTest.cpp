@@ -3,19 +3,16 @@
 // escaping and check code, so a fault shared by our sender and our frame
 // layer still shows here.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <ctime>
 #include <stdexcept>
 #include <vector>
 
-#include "TransferSupport.h"
+#include "Reference.h"
+#include "Stations.h"
 #include "Zmodem.h"
 #include "ZmodemWire.h"
 
-using namespace xfertest;
 using zwire::BinHeader;
 using zwire::HexHeader;
 
@@ -111,7 +108,7 @@ class Peer {
     for (size_t i = 0; i < 14; i += 2)
       raw += static_cast<char>(std::stoi(digits.substr(i, 2), 0, 16));
     EXPECT_EQ(digits, zwire::Hex(raw)) << "lowercase hex";
-    EXPECT_EQ(zwire::Crc16(raw), 0) << "hex header check";
+    EXPECT_EQ(Crc16Of(raw), 0) << "hex header check";
     EXPECT_EQ(RawBytes(2), "\r\n");
     return Decode('B', raw);
   }
@@ -126,18 +123,6 @@ class Peer {
   size_t at_ = 0;
 };
 
-// A file whose modification time lies on 1970/01/02, local time.
-void SetModifiedOnSecondDay(const std::string& path) {
-  std::tm t{};
-  t.tm_year = 70;
-  t.tm_mday = 2;
-  t.tm_hour = 12;
-  t.tm_isdst = -1;
-  const time_t when = mktime(&t);
-  timespec times[2] = {{when, 0}, {when, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
 // Our sender on end 0 with a file of its own; the script plays the
 // receiver on end 1.
 struct Script {
@@ -145,7 +130,7 @@ struct Script {
                   VirtualLine::Options options = {})
       : line(pr_ZMODEM, options), peer(line), data(content) {
     WriteFile(dir.File("file"), data);
-    SetModifiedOnSecondDay(dir.File("file"));
+    EXPECT_TRUE(SetModifiedOnSecondDay(dir.File("file")));
     comm().StartUpload(dir.File("file"), announce);
     EXPECT_EQ(comm().TranMode.load(), 1);
   }
@@ -210,7 +195,7 @@ struct Script {
   }
   bool WaitEnd() { return line.station->WaitIdle(5s); }
 
-  ScratchDir dir;
+  TempDir dir;
   ScriptedLine line;
   Peer peer;
   std::string data;

@@ -1,67 +1,32 @@
-#include <gtest/gtest.h>
+#include "Peers.h"
+
+#include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "Interop.h"
-
-#include <filesystem>
-#include <fstream>
-#include <random>
 #include <sstream>
-#include <thread>
-
-TempDir::TempDir() {
-  char pattern[] = "/tmp/kelterm-interop-XXXXXX";
-  if (const char* made = mkdtemp(pattern)) path_ = made;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
-std::string RandomBytes(size_t count, uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::string s(count, '\0');
-  for (char& c : s) c = static_cast<char>(gen());
-  return s;
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-  return static_cast<bool>(out.flush());
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-std::string PaddedTo(const std::string& bytes, size_t unit) {
-  std::string padded = bytes;
-  while (padded.empty() || padded.size() % unit != 0) padded += '\x1A';
-  return padded;
-}
 
 ::testing::AssertionResult ProgramsInstalled(std::initializer_list<const char*> programs) {
   const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
   for (const char* program : programs) {
     bool found = false;
     std::istringstream dirs(path);
-    for (std::string dir; !found && std::getline(dirs, dir, ':');) {
+    for (std::string dir; !found && std::getline(dirs, dir, ':');)
       found = access((dir + "/" + program).c_str(), X_OK) == 0;
-    }
-    if (!found) {
+    if (!found)
       return ::testing::AssertionFailure()
              << program << " is not installed (apt-get install lrzsz socat)";
-    }
   }
   return ::testing::AssertionSuccess();
+}
+
+// build/app beside build/tests.
+std::string XferTool() {
+  char self[PATH_MAX] = {};
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string dir(self, n > 0 ? static_cast<size_t>(n) : 0);
+  dir = dir.substr(0, dir.rfind('/'));
+  return dir + "/../app/kelterm-xfer";
 }
 
 LrzszPeer::LrzszPeer(const TempDir& dir, const std::string& command)
@@ -100,12 +65,7 @@ std::unique_ptr<TKELCOMM> OpenOurSide(const std::string& device, protType protoc
   return comm;
 }
 
+// The component offers no signal for the end of a transfer.
 bool WaitTransferEnd(TKELCOMM& comm, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (comm.TranMode.load() != 0) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    // The component offers no signal for the end of a transfer.
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+  return WaitFor([&] { return comm.TranMode.load() == 0; }, std::chrono::milliseconds(timeoutMs));
 }

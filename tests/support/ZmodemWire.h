@@ -6,27 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "Reference.h"
+
 namespace zwire {
-
-inline uint16_t Crc16(const std::string& data) {
-  uint16_t crc = 0;
-  for (unsigned char c : data) {
-    crc ^= static_cast<uint16_t>(c << 8);
-    for (int i = 0; i < 8; ++i)
-      crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-  }
-  return crc;
-}
-
-// The CRC-32 of IEEE 802.3 as sent: complemented.
-inline uint32_t Crc32(const std::string& data) {
-  uint32_t crc = 0xFFFFFFFFu;
-  for (unsigned char c : data) {
-    crc ^= c;
-    for (int i = 0; i < 8; ++i) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-  }
-  return ~crc;
-}
 
 // The escaping rule; last is the byte that went on the line before.
 inline std::string Escape(const std::string& data, unsigned char& last) {
@@ -68,12 +50,12 @@ inline std::string Hex(const std::string& bytes, bool upper = false) {
 }
 
 inline std::string Crc16Bytes(const std::string& data) {
-  const uint16_t crc = Crc16(data);
+  const uint16_t crc = Crc16Of(data);
   return {static_cast<char>(crc >> 8), static_cast<char>(crc & 0xFF)};
 }
 
 inline std::string Crc32Bytes(const std::string& data) {
-  const uint32_t crc = Crc32(data);
+  const uint32_t crc = Crc32Of(data);
   std::string out;
   for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((crc >> shift) & 0xFF);
   return out;

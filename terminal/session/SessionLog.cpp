@@ -32,12 +32,11 @@ void TSessionLog::Open(const std::string& path, std::string_view dateText) {
   Close();
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) throw std::runtime_error(Describe(path, errno));
-  fd_ = fd;
-  path_ = path;
-  failed_ = false;
-  std::string header;
-  header.append(kRule).append("\r\n").append(dateText).append("\r\n").append(kRule).append("\r\n");
-  pending_ = std::move(header);
+  writer_ = std::make_unique<TLogWriter>(fd, [path, onError = OnError](int error) {
+    if (onError) onError(Describe(path, error));
+  });
+  pending_.append(kRule).append("\r\n").append(dateText).append("\r\n").append(kRule).append(
+      "\r\n");
   Flush();
 }
 
@@ -49,40 +48,13 @@ void TSessionLog::WriteLine(std::string_view line) {
 
 void TSessionLog::Flush() {
   if (!IsOpen() || pending_.empty()) return;
-  WriteAll(pending_);
-  pending_.clear();
-  if (pending_.capacity() > 4 * kFlushAbove) std::string().swap(pending_);
+  writer_->Put(std::move(pending_));
+  pending_ = std::string();
 }
 
 void TSessionLog::Close() {
   if (!IsOpen()) return;
   Flush();
-  const int fd = fd_;
-  fd_ = -1;
-  // A close that fails (a network file system writing back late) still
-  // releases the descriptor; the user hears of the lost data.
-  if (::close(fd) != 0 && errno != EINTR) Fail(errno);
-}
-
-// One write call for all collected lines when the file system allows it, so
-// a reader never sees half a line unless the disk is filling up.
-void TSessionLog::WriteAll(const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      Fail(n < 0 ? errno : ENOSPC);
-      return;
-    }
-  }
-}
-
-void TSessionLog::Fail(int error) {
-  if (failed_) return;
-  failed_ = true;
-  if (OnError) OnError(Describe(path_, error));
+  writer_->Stop();
+  writer_.reset();
 }

@@ -1,0 +1,44 @@
+#include "Reference.h"
+
+uint16_t Crc16Of(const std::string& data) {
+  uint16_t crc = 0;
+  for (unsigned char c : data) {
+    crc ^= static_cast<uint16_t>(c << 8);
+    for (int i = 0; i < 8; ++i)
+      crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+  }
+  return crc;
+}
+
+uint32_t Crc32Of(const std::string& data) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char c : data) {
+    crc ^= c;
+    for (int i = 0; i < 8; ++i) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
+  return ~crc;
+}
+
+uint8_t SumOf(const std::string& data) {
+  unsigned sum = 0;
+  for (unsigned char c : data) sum += c;
+  return static_cast<uint8_t>(sum);
+}
+
+std::string Frame(int number, const std::string& data, bool crc) {
+  std::string f;
+  f += data.size() == 1024 ? '\x02' : '\x01';
+  f += static_cast<char>(number & 0xFF);
+  f += static_cast<char>(255 - (number & 0xFF));
+  f += data;
+  if (crc) {
+    const uint16_t c = Crc16Of(data);
+    f += static_cast<char>(c >> 8);
+    f += static_cast<char>(c & 0xFF);
+  } else {
+    f += static_cast<char>(SumOf(data));
+  }
+  return f;
+}
+
+std::string CancelSequence() { return std::string(8, '\x18') + std::string(8, '\x08'); }
