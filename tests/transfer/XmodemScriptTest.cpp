@@ -90,118 +90,49 @@ INSTANTIATE_TEST_SUITE_P(
                       SendCase{"NumbersWrap", pr_XMODEM_CRC_128, 257 * 128 + 5, 'C', 128, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct SenderScriptCase {
+// One exchange with our sender (upload: it offers kFile as "Readme.TXT")
+// or our receiver, and how it ends.
+struct ScriptCase {
   const char* name;
   protType protocol;
-  // The peer's part, given the file's data; the result the sender must end
-  // with.
-  std::vector<Step> (*script)(const std::string& data);
-  int result;
-};
-
-std::string DataBlock(const std::string& data, int n) {
-  return Frame(n, Padded(data.substr((n - 1) * 1024, 1024), 1024), true);
-}
-
-const std::string kReadmeHeader = Header(Named("readme.txt", "2000 0250600"));
-const std::string kEmptyHeader = Header("");
-
-class SenderScript : public ::testing::TestWithParam<SenderScriptCase> {};
-
-TEST_P(SenderScript, Ends) {
-  const SenderScriptCase& c = GetParam();
-  TempDir dir;
-  const std::string data = RandomBytes(2000, 11), path = dir.File("Readme.TXT");
-  WriteFile(path, data);
-  ASSERT_TRUE(SetModifiedOnSecondDay(path));
-  ScriptedLine peer(c.protocol);
-  StartUpload(peer.station->comm, path);
-  Play(peer, c.script(data));
-  ASSERT_TRUE(peer.station->WaitIdle(5s));
-  EXPECT_EQ(peer.station->comm.TranResult.load(), c.result);
-  EXPECT_EQ(peer.Read(1, 50ms), "") << "nothing more";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Scripts, SenderScript,
-    ::testing::Values(
-        SenderScriptCase{
-            "XmodemRepeatsANakedBlockAndCancelsOnCan", pr_XMODEM_CRC_128,
-            [](const std::string& d) {
-              const std::string first = Frame(1, d.substr(0, 128), true);
-              return std::vector<Step>{{"C", first}, {kNak, first}, {"\x18", CancelSequence()}};
-            },
-            0},
-        // A lower-cased name, the size and the date; the empty header closes
-        // the batch.
-        SenderScriptCase{"YmodemHeaderBlocksAndBatchEnd", pr_YMODEM,
-                         [](const std::string& d) {
-                           return std::vector<Step>{
-                               {"C", kReadmeHeader},       {kAck + "C", DataBlock(d, 1)},
-                               {kAck, DataBlock(d, 2)},    {kAck, kEot},
-                               {kAck + "C", kEmptyHeader}, {kAck, ""}};
-                         },
-                         1},
-        // "G" streams whatever was chosen.
-        SenderScriptCase{"GStreamsUnderYmodem", pr_YMODEM,
-                         [](const std::string& d) {
-                           return std::vector<Step>{{"G", kReadmeHeader},
-                                                    {"G", DataBlock(d, 1) + DataBlock(d, 2) + kEot},
-                                                    {kAck + "G", kEmptyHeader},
-                                                    {kAck, ""}};
-                         },
-                         1},
-        // "C" waits for each ACK whatever was chosen.
-        SenderScriptCase{"CWaitsUnderYmodemG", pr_YMODEM_G,
-                         [](const std::string& d) {
-                           return std::vector<Step>{{"C", kReadmeHeader},
-                                                    {kAck + "C", DataBlock(d, 1)},
-                                                    kQuiet,
-                                                    {kAck, DataBlock(d, 2)},
-                                                    {kAck, kEot},
-                                                    {kAck + "C", kEmptyHeader},
-                                                    {kAck, ""}};
-                         },
-                         1},
-        SenderScriptCase{"YmodemNakStartCancels", pr_YMODEM,
-                         [](const std::string&) {
-                           return std::vector<Step>{{kNak, CancelSequence()}};
-                         },
-                         0},
-        // The file counts as delivered only once the EOT is acknowledged.
-        SenderScriptCase{"CancelDuringTheEotExchangeFails", pr_YMODEM,
-                         [](const std::string& d) {
-                           return std::vector<Step>{{"C", kReadmeHeader},
-                                                    {kAck + "C", DataBlock(d, 1)},
-                                                    {kAck, DataBlock(d, 2)},
-                                                    {kAck, kEot},
-                                                    {CancelSequence(), ""}};
-                         },
-                         0}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// ---- Receivers ----
-
-struct RecvCase {
-  const char* name;
-  protType protocol;
+  bool upload;
   std::vector<Step> script;
   int result;
-  std::string file;  // what the received file holds at the end
+  std::string file = "";  // what the received file holds at the end
 };
 
-class ReceiverScript : public ::testing::TestWithParam<RecvCase> {};
+const std::string kFile = RandomBytes(2000, 11);
 
-TEST_P(ReceiverScript, Ends) {
-  const RecvCase& c = GetParam();
+class Script : public ::testing::TestWithParam<ScriptCase> {};
+
+TEST_P(Script, Ends) {
+  const ScriptCase& c = GetParam();
   TempDir dir;
   ScriptedLine peer(c.protocol);
-  peer.station->comm.StartDownload(dir.File("in.bin"));
+  const std::string path = dir.File(c.upload ? "Readme.TXT" : "in.bin");
+  if (c.upload) {
+    WriteFile(path, kFile);
+    ASSERT_TRUE(SetModifiedOnSecondDay(path));
+    StartUpload(peer.comm(), path);
+  } else {
+    peer.comm().StartDownload(path);
+  }
   Play(peer, c.script);
   ASSERT_TRUE(peer.station->WaitIdle(5s));
-  EXPECT_EQ(peer.station->comm.TranResult.load(), c.result);
-  EXPECT_TRUE(ReadFile(dir.File("in.bin")) == c.file);
+  EXPECT_EQ(peer.comm().TranResult.load(), c.result);
+  EXPECT_EQ(peer.Read(1, 50ms), "") << "nothing more";
+  if (!c.upload) {
+    EXPECT_TRUE(ReadFile(path) == c.file);
+  }
 }
+
+std::string FileBlock(int n) {
+  return Frame(n, Padded(kFile.substr((n - 1) * 1024, 1024), 1024), true);
+}
+const std::string kEmptyHeader = Header("");
+// Our sender's header, then its ACK with the next start byte and block 1.
+const Step kOffer{"C", Header(Named("readme.txt", "2000 0250600"))};
+const Step kBlock1{kAck + "C", FileBlock(1)};
 
 const std::string kA(128, 'a'), kTail = Padded("tail", 128), kK(1024, 'k');
 const std::string kData = RandomBytes(1000, 13);
@@ -222,103 +153,163 @@ std::string Blocks257() {
 const Step kEotY{kEot, kAck + "C"}, kClose{kEmptyHeader, kAck};
 
 INSTANTIATE_TEST_SUITE_P(
-    Scripts, ReceiverScript,
+    Scripts, Script,
     ::testing::Values(
+        ScriptCase{"XmodemSenderRepeatsANakedBlockAndCancelsOnCan",
+                   pr_XMODEM_CRC_128,
+                   true,
+                   {{"C", Frame(1, kFile.substr(0, 128), true)},
+                    {kNak, Frame(1, kFile.substr(0, 128), true)},
+                    {"\x18", CancelSequence()}},
+                   0},
+        // A lower-cased name, the size and the date; the empty header
+        // closes the batch.
+        ScriptCase{"YmodemSenderHeaderBlocksAndBatchEnd",
+                   pr_YMODEM,
+                   true,
+                   {kOffer,
+                    kBlock1,
+                    {kAck, FileBlock(2)},
+                    {kAck, kEot},
+                    {kAck + "C", kEmptyHeader},
+                    {kAck, ""}},
+                   1},
+        // "G" streams whatever was chosen; "C" waits for each ACK.
+        ScriptCase{"GStreamsUnderYmodem",
+                   pr_YMODEM,
+                   true,
+                   {{"G", kOffer.expect},
+                    {"G", FileBlock(1) + FileBlock(2) + kEot},
+                    {kAck + "G", kEmptyHeader},
+                    {kAck, ""}},
+                   1},
+        ScriptCase{"CWaitsUnderYmodemG",
+                   pr_YMODEM_G,
+                   true,
+                   {kOffer,
+                    kBlock1,
+                    kQuiet,
+                    {kAck, FileBlock(2)},
+                    {kAck, kEot},
+                    {kAck + "C", kEmptyHeader},
+                    {kAck, ""}},
+                   1},
+        ScriptCase{"YmodemSenderNakStartCancels", pr_YMODEM, true, {{kNak, CancelSequence()}}, 0},
+        // The file counts as delivered only once the EOT is acknowledged.
+        ScriptCase{"CancelDuringTheEotExchangeFails",
+                   pr_YMODEM,
+                   true,
+                   {kOffer, kBlock1, {kAck, FileBlock(2)}, {kAck, kEot}, {CancelSequence(), ""}},
+                   0},
         // Our ACK went astray: the repeated block is acknowledged, written once.
-        RecvCase{"RepeatedBlockWrittenOnce",
-                 pr_XMODEM_CRC_128,
-                 {{"", "C"},
-                  {Frame(1, kA, true), kAck},
-                  {Frame(1, kA, true), kAck},
-                  {Frame(2, kTail, true), kAck},
-                  {kEot, kAck}},
-                 1,
-                 kA + kTail},
-        RecvCase{"BlockAheadOfSequenceCancels",
-                 pr_XMODEM_SUM_128,
-                 {{"", kNak}, {Frame(1, kA, false), kAck}, {Frame(3, kA, false), CancelSequence()}},
-                 0,
-                 kA},
+        ScriptCase{"RepeatedBlockWrittenOnce",
+                   pr_XMODEM_CRC_128,
+                   false,
+                   {{"", "C"},
+                    {Frame(1, kA, true), kAck},
+                    {Frame(1, kA, true), kAck},
+                    {Frame(2, kTail, true), kAck},
+                    {kEot, kAck}},
+                   1,
+                   kA + kTail},
+        ScriptCase{
+            "BlockAheadOfSequenceCancels",
+            pr_XMODEM_SUM_128,
+            false,
+            {{"", kNak}, {Frame(1, kA, false), kAck}, {Frame(3, kA, false), CancelSequence()}},
+            0,
+            kA},
         // A damaged block is asked for again; a 128-byte block is taken too.
-        RecvCase{"DamagedBlockAskedForAgain",
-                 pr_XMODEM_CRC_1024,
-                 {{"", "C"},
-                  {Damaged(Frame(1, kK, true)), kNak},
-                  {Frame(1, kA, true), kAck},
-                  {kEot, kAck}},
-                 1,
-                 kA},
-        RecvCase{
-            "TwoCansCancel", pr_XMODEM_CRC_128, {{"", "C"}, {"\x18\x18", CancelSequence()}}, 0, ""},
-        RecvCase{"YmodemAnnouncedSizeAndEmptyHeader",
-                 pr_YMODEM,
-                 {{"", " C"},
-                  {Header(Named("Name.TXT", "1000 0250600")), kAck + "C"},
-                  {Frame(1, Padded(kData, 1024), true), kAck},
-                  kEotY,
-                  kClose},
-                 1,
-                 kData},
+        ScriptCase{"DamagedBlockAskedForAgain",
+                   pr_XMODEM_CRC_1024,
+                   false,
+                   {{"", "C"},
+                    {Damaged(Frame(1, kK, true)), kNak},
+                    {Frame(1, kA, true), kAck},
+                    {kEot, kAck}},
+                   1,
+                   kA},
+        ScriptCase{"TwoCansCancel",
+                   pr_XMODEM_CRC_128,
+                   false,
+                   {{"", "C"}, {"\x18\x18", CancelSequence()}},
+                   0},
+        ScriptCase{"YmodemAnnouncedSizeAndEmptyHeader",
+                   pr_YMODEM,
+                   false,
+                   {{"", " C"},
+                    {Header(Named("Name.TXT", "1000 0250600")), kAck + "C"},
+                    {Frame(1, Padded(kData, 1024), true), kAck},
+                    kEotY,
+                    kClose},
+                   1,
+                   kData},
         // One transfer carries one file.
-        RecvCase{"SecondFileRefused",
-                 pr_YMODEM,
-                 {{"", " C"},
-                  {Header(Named("n", "1000")), kAck + "C"},
-                  {Frame(1, Padded(kData, 1024), true), kAck},
-                  kEotY,
-                  {Header(Named("n", "1000")), CancelSequence()}},
-                 1,
-                 kData},
+        ScriptCase{"SecondFileRefused",
+                   pr_YMODEM,
+                   false,
+                   {{"", " C"},
+                    {Header(Named("n", "1000")), kAck + "C"},
+                    {Frame(1, Padded(kData, 1024), true), kAck},
+                    kEotY,
+                    {Header(Named("n", "1000")), CancelSequence()}},
+                   1,
+                   kData},
         // Another protocol's header before the first block is noise, not a
         // cancel.
-        RecvCase{"ForeignHeaderNoiseAsksAgain",
-                 pr_YMODEM,
-                 {{"", " C"},
-                  {"**\x18"
-                   "B00000000000000\r\n",
-                   "C"},
-                  {Header(Named("z", "5")), kAck + "C"},
-                  {Frame(1, Padded("12345", 128), true), kAck},
-                  kEotY,
-                  kClose},
-                 1,
-                 "12345"},
+        ScriptCase{"ForeignHeaderNoiseAsksAgain",
+                   pr_YMODEM,
+                   false,
+                   {{"", " C"},
+                    {"**\x18"
+                     "B00000000000000\r\n",
+                     "C"},
+                    {Header(Named("z", "5")), kAck + "C"},
+                    {Frame(1, Padded("12345", 128), true), kAck},
+                    kEotY,
+                    kClose},
+                   1,
+                   "12345"},
         // Streaming: nothing answers the data; block 256 is data, not a header.
-        RecvCase{"StreamedBlock256IsData",
-                 pr_YMODEM_G,
-                 {{"", " G"},
-                  {Header(Named("big", std::to_string(257 * 128))), "G"},
-                  {Blocks257() + kEot, kAck + "G"},
-                  kClose},
-                 1,
-                 std::string(257 * 128, 'b')},
-        RecvCase{"DamagedBlockEndsStreaming",
-                 pr_YMODEM_G,
-                 {{"", " G"},
-                  {Header(Named("d", "2048")), "G"},
-                  {Damaged(Frame(1, kK, true)), CancelSequence()}},
-                 0,
-                 ""},
+        ScriptCase{"StreamedBlock256IsData",
+                   pr_YMODEM_G,
+                   false,
+                   {{"", " G"},
+                    {Header(Named("big", std::to_string(257 * 128))), "G"},
+                    {Blocks257() + kEot, kAck + "G"},
+                    kClose},
+                   1,
+                   std::string(257 * 128, 'b')},
+        ScriptCase{"DamagedBlockEndsStreaming",
+                   pr_YMODEM_G,
+                   false,
+                   {{"", " G"},
+                    {Header(Named("d", "2048")), "G"},
+                    {Damaged(Frame(1, kK, true)), CancelSequence()}},
+                   0,
+                   ""},
         // Without a size nothing may be thrown away.
-        RecvCase{"HeaderWithoutASizeKeepsEveryBlockWhole",
-                 pr_YMODEM,
-                 {{"", " C"},
-                  {Header(Named("n", "")), kAck + "C"},
-                  {Frame(1, Padded("abc", 128), true), kAck},
-                  kEotY,
-                  kClose},
-                 1,
-                 Padded("abc", 128)},
+        ScriptCase{"HeaderWithoutASizeKeepsEveryBlockWhole",
+                   pr_YMODEM,
+                   false,
+                   {{"", " C"},
+                    {Header(Named("n", "")), kAck + "C"},
+                    {Frame(1, Padded("abc", 128), true), kAck},
+                    kEotY,
+                    kClose},
+                   1,
+                   Padded("abc", 128)},
         // What came is kept, but the file is not complete.
-        RecvCase{"EotBeforeTheAnnouncedSizeFails",
-                 pr_YMODEM,
-                 {{"", " C"},
-                  {Header(Named("s", "5000")), kAck + "C"},
-                  {Frame(1, kK, true), kAck},
-                  kEotY,
-                  kClose},
-                 0,
-                 kK}),
+        ScriptCase{"EotBeforeTheAnnouncedSizeFails",
+                   pr_YMODEM,
+                   false,
+                   {{"", " C"},
+                    {Header(Named("s", "5000")), kAck + "C"},
+                    {Frame(1, kK, true), kAck},
+                    kEotY,
+                    kClose},
+                   0,
+                   kK}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The user's cancel while a peer keeps sending: the bytes still waiting must
