@@ -232,7 +232,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(AnswerCase{"SkipSucceeds", HexHeader(ZSKIP, 0), true, 1},
                       AnswerCase{"NakEndsWithoutAbort", HexHeader(ZNAK, 0), true, 0},
                       AnswerCase{"AbortIsAnswered", HexHeader(ZABORT, 0), false, 0},
-                      AnswerCase{"CancelIsAnswered", std::string(5, '\x18'), false, 0},
                       AnswerCase{"CancelRightAfterRposIsHeard",
                                  HexHeader(ZRPOS, 0) + CancelSequence(), false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
