@@ -13,17 +13,17 @@ void SendFrame(TKelEngine& E, int Chunks, int BlockNo) {
   E.SendByte(Chunks == 1 ? SOH : STX);
   E.SendByte(number);
   E.SendByte(static_cast<uint8_t>(255 - number));
-  E.CheckReset();
+  E.Check.CheckReset();
   for (int i = 0; i < Chunks; ++i) {
     const uint8_t* part = E.Block.data() + i * 128;
     E.SendData(part, 128);
-    E.CheckBlock(part, 128);
+    E.Check.CheckBlock(part, 128);
   }
-  if (E.CheckMode == kCheckCrc16) {
-    E.SendByte(static_cast<uint8_t>(E.Crc16Value >> 8));
-    E.SendByte(static_cast<uint8_t>(E.Crc16Value & 0xFF));
+  if (E.Check.CheckMode == kCheckCrc16) {
+    E.SendByte(static_cast<uint8_t>(E.Check.Crc16Value >> 8));
+    E.SendByte(static_cast<uint8_t>(E.Check.Crc16Value & 0xFF));
   } else {
-    E.SendByte(E.SumValue);
+    E.SendByte(E.Check.SumValue);
   }
 }
 
@@ -35,22 +35,22 @@ uint8_t StreamingReply(TKelEngine& E) {
 
 }  // namespace
 
-int SendBlock(TKelEngine& E, int Chunks, int BlockNo, uint8_t alsoAck, int tens) {
+int SendBlock(TKelEngine& E, TXState& X, int Chunks, int BlockNo, uint8_t alsoAck, int tens) {
   uint8_t reply = 0;
   int attempt = 0;
   for (;;) {
     ++attempt;
     SendFrame(E, Chunks, BlockNo);
-    if (E.Streaming)
+    if (X.Streaming)
       reply = StreamingReply(E);
     else
       E.WaitReply(reply, tens);
     // A receiver that keeps refusing may be counting a sum we don't send.
-    if (attempt == 5) E.CheckMode = kCheckCrc16;
+    if (attempt == 5) E.Check.CheckMode = kCheckCrc16;
     const bool acknowledged = reply == ACK || reply == alsoAck;
     if (acknowledged || reply == CAN || attempt >= 10 || !E.LineReady() || E.Cancelled()) break;
   }
-  E.LastReply = reply;
+  X.LastReply = reply;
   return reply == ACK || reply == alsoAck ? kBlockGood : kBlockFatal;
 }
 
@@ -70,11 +70,12 @@ bool CollectBody(TKelEngine& E, int need) {
 
 bool CheckBytesMatch(TKelEngine& E, int Chunks) {
   const int length = Chunks * 128;
-  E.CheckReset();
-  E.CheckBlock(E.Block.data(), static_cast<size_t>(length));
-  if (E.CheckMode == kCheckCrc16)
-    return E.Block[length] == (E.Crc16Value >> 8) && E.Block[length + 1] == (E.Crc16Value & 0xFF);
-  return E.Block[length] == E.SumValue;
+  E.Check.CheckReset();
+  E.Check.CheckBlock(E.Block.data(), static_cast<size_t>(length));
+  if (E.Check.CheckMode == kCheckCrc16)
+    return E.Block[length] == (E.Check.Crc16Value >> 8) &&
+           E.Block[length + 1] == (E.Check.Crc16Value & 0xFF);
+  return E.Block[length] == E.Check.SumValue;
 }
 
 // One reading of a block: good, EOT, fatal, or damaged (failed set when the
@@ -103,7 +104,7 @@ int ReadBlockOnce(TKelEngine& E, int& Chunks, int& BlockNo, bool& failed) {
     failed = true;
     return kBlockGood;
   }
-  const int need = Chunks * 128 + (E.CheckMode == kCheckCrc16 ? 2 : 1);
+  const int need = Chunks * 128 + (E.Check.CheckMode == kCheckCrc16 ? 2 : 1);
   if (!CollectBody(E, need)) {
     failed = true;
     return kBlockGood;
@@ -115,7 +116,7 @@ int ReadBlockOnce(TKelEngine& E, int& Chunks, int& BlockNo, bool& failed) {
 
 }  // namespace
 
-int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo) {
+int RecvBlock(TKelEngine& E, TXState& X, int& Chunks, int& BlockNo) {
   const int expected = BlockNo;
   int result = kBlockGood;
   for (int attempt = 1;; ++attempt) {
@@ -125,8 +126,8 @@ int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo) {
     // Damage is fatal while streaming: draining first would only delay the
     // cancel while the sender keeps going. Before a YMODEM header nothing
     // has been streamed yet, and noise there is answered with the start byte.
-    const bool beforeHeader = E.AgainByte != NAK;
-    const bool answer = !E.Streaming || beforeHeader;
+    const bool beforeHeader = X.AgainByte != NAK;
+    const bool answer = !X.Streaming || beforeHeader;
     if (failed) {
       if (answer) E.DrainLine();
       result = kBlockAgain;
@@ -134,10 +135,10 @@ int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo) {
     if (result == kBlockAgain) {
       if (!answer || !E.LineReady())
         result = kBlockFatal;
-      else if (!E.SendInvite(E.AgainByte))
+      else if (!E.SendInvite(X.AgainByte))
         result = kBlockFatal;
     }
-    if (attempt > 6) E.CheckMode = kCheckCrc16;
+    if (attempt > 6) E.Check.CheckMode = kCheckCrc16;
     // Once cancelled, waits and drains return at once and leave waiting
     // bytes where they are: asking again would go round for ever.
     if (result == kBlockAgain && E.Cancelled()) return kBlockFatal;
@@ -145,25 +146,25 @@ int RecvBlock(TKelEngine& E, int& Chunks, int& BlockNo) {
   }
 }
 
-bool NextFileBlock(TKelEngine& E, int Chunks) {
+bool NextFileBlock(TKelEngine& E, TXState& X, int Chunks) {
   if (E.AtEnd()) return false;
-  E.ReadRecords(E.Block.data(), Chunks);
+  X.BlockCount = E.ReadRecords(E.Block.data(), Chunks);
   E.Comm.Status.TranSize += Chunks * 128;
-  if (E.BlockCount == 0 && E.AtEnd()) return false;
-  E.PadBlock(E.BlockCount);
+  if (X.BlockCount == 0 && E.AtEnd()) return false;
+  E.PadBlock(X.BlockCount);
   return true;
 }
 
 // The file counts as delivered only once the receiver has acknowledged the
 // EOT: one that refuses it to the end, cancels, goes silent or loses the line
 // first has not said that it has the whole file.
-void SendEnd(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
+void SendEnd(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
   uint8_t reply = 0;
   for (int sends = 0; sends < 11; ++sends) {
     E.SendByte(EOT);
     E.WaitReply(reply, 60);
     if (reply == ACK || reply == CAN || !E.LineReady() || E.Cancelled()) break;
   }
-  E.LastReply = reply;
+  X.LastReply = reply;
   if (reply != ACK) TranResult = 0;
 }

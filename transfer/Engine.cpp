@@ -328,7 +328,7 @@ uint8_t TKelEngine::RecvByte(bool& failed) {
     return 0;
   }
   const uint8_t b = NextByte();
-  CheckByte(b);
+  Check.CheckByte(b);
   return b;
 }
 

@@ -57,7 +57,7 @@ constexpr int32_t kRxRingSize = 50000;
 constexpr int32_t kRxRingCapacity = kRxRingSize - 1;
 constexpr int kBlockSize = 1024;
 
-class TKelEngine : public TKelCheck {
+class TKelEngine {
  public:
   using Clock = std::chrono::steady_clock;
 
@@ -149,24 +149,17 @@ class TKelEngine : public TKelCheck {
   void CloseFile();
   bool FileOpen() const { return fd_ >= 0; }
   bool AtEnd();
-  // Reads n records of 128 bytes; BlockCount is the number of bytes read.
-  void ReadRecords(uint8_t* buffer, int n);
+  // Reads n records of 128 bytes; returns the number of bytes read.
+  int32_t ReadRecords(uint8_t* buffer, int n);
   void SeekFile(int64_t position, bool& ok);
   // Writes count bytes; returns how many the file took (fewer on disk full).
   int WriteBytes(const uint8_t* buffer, int count);
   void PadBlock(int used);
   void ClearHeader();
 
-  // ---- Protocol state (the worker's) ----
-  uint8_t GMode = 0;
-  uint8_t Streaming = 0;
-  uint8_t XVariant = 0;
+  // ---- The block buffer and the check values (the worker's) ----
   std::array<uint8_t, kBlockSize + 4> Block{};
-  int32_t BlockCount = 0;
-  // The byte with which RecvBlock asks for a damaged block again.
-  uint8_t AgainByte = NAK;
-  // The reply that ended the last SendBlock.
-  uint8_t LastReply = 0;
+  TKelCheck Check;
 
   TKELCOMM& Comm;
 

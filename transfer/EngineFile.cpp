@@ -87,7 +87,7 @@ bool TKelEngine::AtEnd() {
   return at >= st.st_size;
 }
 
-void TKelEngine::ReadRecords(uint8_t* buffer, int n) {
+int32_t TKelEngine::ReadRecords(uint8_t* buffer, int n) {
   const size_t want = static_cast<size_t>(n) * kRecordSize;
   size_t got = 0;
   while (got < want) {
@@ -97,7 +97,7 @@ void TKelEngine::ReadRecords(uint8_t* buffer, int n) {
     if (r == 0) break;
     got += static_cast<size_t>(r);
   }
-  BlockCount = static_cast<int32_t>(got);
+  return static_cast<int32_t>(got);
 }
 
 void TKelEngine::SeekFile(int64_t position, bool& ok) {

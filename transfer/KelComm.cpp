@@ -50,7 +50,6 @@ class TKCommTran {
 
 void TKCommTran::Execute() {
   TKelEngine& E = owner_.Engine();
-  E.GMode = 0;
   try {
     Dispatch(E);
   } catch (...) {
@@ -65,18 +64,19 @@ void TKCommTran::Execute() {
 
 void TKCommTran::Dispatch(TKelEngine& E) {
   const protType protocol = protocol_;
-  if (protocol <= pr_XMODEM_CRC_1024) E.XVariant = static_cast<uint8_t>(protocol);
-  if (protocol == pr_YMODEM_G) E.GMode = 1;
+  TXState X;
+  if (protocol <= pr_XMODEM_CRC_1024) X.XVariant = static_cast<uint8_t>(protocol);
+  if (protocol == pr_YMODEM_G) X.GMode = 1;
   const bool upload = owner_.TranMode.load() == 1;
   switch (protocol) {
     case pr_XMODEM_SUM_128:
     case pr_XMODEM_CRC_128:
     case pr_XMODEM_CRC_1024:
-      upload ? XmodemSend(E, owner_.TranResult) : XmodemReceive(E, owner_.TranResult);
+      upload ? XmodemSend(E, X, owner_.TranResult) : XmodemReceive(E, X, owner_.TranResult);
       break;
     case pr_YMODEM:
     case pr_YMODEM_G:
-      upload ? YmodemSend(E, owner_.TranResult) : YmodemReceive(E, owner_.TranResult);
+      upload ? YmodemSend(E, X, owner_.TranResult) : YmodemReceive(E, X, owner_.TranResult);
       break;
     case pr_ZMODEM:
       upload ? ZSendFile(E, owner_.TranResult) : ZReceiveFile(E, owner_.TranResult);

@@ -70,8 +70,8 @@ void SendPieces(TKelEngine& E, int64_t& remaining) {
 int SendFileData(TKelEngine& E, int64_t remaining) {
   int error = kGood;
   while (E.LineReady() && remaining > 0 && error == kGood && !E.Cancelled()) {
-    E.ReadRecords(E.Block.data(), kRecordsPerRead);
-    if (E.BlockCount < std::min<int64_t>(remaining, kBlockSize)) return kFailed;
+    const int32_t got = E.ReadRecords(E.Block.data(), kRecordsPerRead);
+    if (got < std::min<int64_t>(remaining, kBlockSize)) return kFailed;
     SendPieces(E, remaining);
     // After the last piece the receiver's next byte is its verdict, which
     // the wait for "E" reads: taken here, an early "E" would be lost.

@@ -12,9 +12,9 @@ int ChunksOf(uint8_t variant) {
 
 }  // namespace
 
-void XmodemSend(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
-  E.Streaming = E.GMode;
-  const int chunks = ChunksOf(E.XVariant);
+void XmodemSend(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
+  X.Streaming = X.GMode;
+  const int chunks = ChunksOf(X.XVariant);
   if (chunks == 0 || !E.OpenForRead(E.Comm.Status.FilePath.get())) {
     TranResult = 0;
     return;
@@ -22,18 +22,18 @@ void XmodemSend(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
   TranResult = 1;
   int blockNo = 0;
   int result = kBlockGood;
-  E.CheckMode = kCheckSum;
+  E.Check.CheckMode = kCheckSum;
   uint8_t start = 0;
   if (E.WaitReply(start, 60) == 0) start = CAN;
-  if (start == 'C') E.CheckMode = kCheckCrc16;
+  if (start == 'C') E.Check.CheckMode = kCheckCrc16;
   bool more = true;
   do {
-    if (result == kBlockGood && (more = NextFileBlock(E, chunks))) ++blockNo;
-    if (start != CAN && E.LineReady() && more) result = SendBlock(E, chunks, blockNo);
+    if (result == kBlockGood && (more = NextFileBlock(E, X, chunks))) ++blockNo;
+    if (start != CAN && E.LineReady() && more) result = SendBlock(E, X, chunks, blockNo);
     if (!more) result = kBlockEnd;
   } while (start != CAN && result == kBlockGood && E.LineReady() && !E.Cancelled());
   TranResult = result == kBlockEnd;
-  if (TranResult) SendEnd(E, TranResult);
+  if (TranResult) SendEnd(E, X, TranResult);
   if (E.LineReady() && start != CAN && !TranResult)
     E.SendData(CancelSeq.data(), static_cast<int>(CancelSeq.size()));
   E.CloseFile();
@@ -51,24 +51,24 @@ bool StoreBlock(TKelEngine& E, int Chunks) {
 
 }  // namespace
 
-void XmodemReceive(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
-  E.Streaming = E.GMode;
-  int chunks = ChunksOf(E.XVariant);
+void XmodemReceive(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
+  X.Streaming = X.GMode;
+  int chunks = ChunksOf(X.XVariant);
   if (chunks == 0) {
     TranResult = 0;
     return;
   }
-  E.CheckMode = E.XVariant == 0 ? kCheckSum : kCheckCrc16;
-  E.AgainByte = NAK;
+  E.Check.CheckMode = X.XVariant == 0 ? kCheckSum : kCheckCrc16;
+  X.AgainByte = NAK;
   E.FlushRing();
   const bool created = E.CreateForWrite(E.Comm.Status.FilePath.get());
   int state = created ? kBlockGood : kBlockFatal;
-  const uint8_t startByte = E.CheckMode == kCheckCrc16 ? 'C' : NAK;
+  const uint8_t startByte = E.Check.CheckMode == kCheckCrc16 ? 'C' : NAK;
   if (E.LineReady() && state == kBlockGood && !E.SendInvite(startByte)) state = kBlockFatal;
   int expected = 1;
   while (E.LineReady() && state != kBlockEnd && state != kBlockFatal) {
     int number = expected;
-    state = RecvBlock(E, chunks, number);
+    state = RecvBlock(E, X, chunks, number);
     if (state == kBlockGood && number == (expected & 0xFF)) {
       ++expected;
       if (!StoreBlock(E, chunks)) state = kBlockFatal;

@@ -38,38 +38,38 @@ namespace {
 
 // The header block; its acknowledgement is followed by the receiver's next
 // start byte. A streaming receiver may answer with that start byte alone.
-int SendHeader(TKelEngine& E, uint8_t& start) {
+int SendHeader(TKelEngine& E, TXState& X, uint8_t& start) {
   BuildHeader(E);
-  const uint8_t streaming = E.Streaming;
-  E.Streaming = 0;
-  const int result = SendBlock(E, 1, 0, streaming ? uint8_t{'G'} : ACK);
-  E.Streaming = streaming;
+  const uint8_t streaming = X.Streaming;
+  X.Streaming = 0;
+  const int result = SendBlock(E, X, 1, 0, streaming ? uint8_t{'G'} : ACK);
+  X.Streaming = streaming;
   if (result != kBlockGood) return result;
-  if (E.LastReply == ACK)
+  if (X.LastReply == ACK)
     E.WaitReply(start, 10);
   else
-    start = E.LastReply;
+    start = X.LastReply;
   return result;
 }
 
 // Closes the batch: a receiver that asks for the next file within 10 s gets
 // an empty header. One that doesn't ask is no failure.
-void SendBatchEnd(TKelEngine& E) {
+void SendBatchEnd(TKelEngine& E, TXState& X) {
   uint8_t start = 0;
   E.WaitReply(start, 1);
   if (start != 'C' && start != 'G') return;
   E.ClearHeader();
-  E.Streaming = 0;
-  SendBlock(E, 1, 0, ACK, 1);
+  X.Streaming = 0;
+  SendBlock(E, X, 1, 0, ACK, 1);
 }
 
 // The header and the data blocks; kBlockEnd when the whole file went out.
-int SendBlocks(TKelEngine& E, uint8_t& start) {
-  int result = SendHeader(E, start);
+int SendBlocks(TKelEngine& E, TXState& X, uint8_t& start) {
+  int result = SendHeader(E, X, start);
   for (int blockNo = 1; result == kBlockGood;) {
     if (start == CAN || !E.LineReady() || E.Cancelled()) break;
-    if (!NextFileBlock(E, 8)) return kBlockEnd;
-    result = SendBlock(E, 8, blockNo);
+    if (!NextFileBlock(E, X, 8)) return kBlockEnd;
+    result = SendBlock(E, X, 8, blockNo);
     if (result == kBlockGood) ++blockNo;
   }
   return result == kBlockGood ? kBlockFatal : result;
@@ -77,11 +77,10 @@ int SendBlocks(TKelEngine& E, uint8_t& start) {
 
 }  // namespace
 
-void YmodemSend(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
+void YmodemSend(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
   TranResult = 1;
-  E.CheckMode = kCheckCrc16;
-  E.Streaming = E.GMode;
-  E.LastReply = 0;
+  E.Check.CheckMode = kCheckCrc16;
+  X.Streaming = X.GMode;
   if (!E.OpenForRead(E.Comm.Status.FilePath.get())) {
     if (E.LineReady()) SendCancel(E);
     E.Delay(1000);
@@ -93,14 +92,14 @@ void YmodemSend(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
   if (E.WaitReply(start, 60) == 0) start = CAN;
   int result = kBlockFatal;
   if (start == 'G' || start == 'C') {
-    E.Streaming = start == 'G';
-    result = SendBlocks(E, start);
+    X.Streaming = start == 'G';
+    result = SendBlocks(E, X, start);
   }
   TranResult = result == kBlockEnd;
-  if (TranResult) SendEnd(E, TranResult);
+  if (TranResult) SendEnd(E, X, TranResult);
   E.CloseFile();
-  if (TranResult && E.LastReply == ACK) SendBatchEnd(E);
-  const bool refused = start == CAN || E.LastReply == CAN;
+  if (TranResult && X.LastReply == ACK) SendBatchEnd(E, X);
+  const bool refused = start == CAN || X.LastReply == CAN;
   if (E.LineReady() && !refused && !TranResult) SendCancel(E);
   E.Delay(1000);
 }

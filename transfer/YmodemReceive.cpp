@@ -54,7 +54,7 @@ bool TakeData(TKelEngine& E, Reception& r, int Chunks) {
 }
 
 // A good block: stored when new, then answered. Returns the new state.
-int Accept(TKelEngine& E, Reception& r, int Chunks, int number) {
+int Accept(TKelEngine& E, const TXState& X, Reception& r, int Chunks, int number) {
   const bool header = r.expected == 0 || (r.expected == 1 && number == 0);
   if (number == (r.expected & 0xFF)) {
     if (r.expected == 0)
@@ -64,26 +64,26 @@ int Accept(TKelEngine& E, Reception& r, int Chunks, int number) {
     ++r.expected;
   }
   if (header) {
-    if (!E.Streaming || !r.namedFile) E.SendByte(ACK);
+    if (!X.Streaming || !r.namedFile) E.SendByte(ACK);
     // An empty header ends an empty batch: no file is coming.
     if (!r.namedFile) return kNoFile;
     return E.SendInvite(r.startByte) ? kBlockGood : kBlockFatal;
   }
-  if (E.Streaming) return kBlockGood;
+  if (X.Streaming) return kBlockGood;
   return E.SendInvite(ACK) ? kBlockGood : kBlockFatal;
 }
 
 // After the EOT: the sender may close the batch with an empty header, which
 // is acknowledged; a header naming a further file is refused. A sender that
 // doesn't take part is no failure.
-void ReceiveBatchEnd(TKelEngine& E, const Reception& r) {
+void ReceiveBatchEnd(TKelEngine& E, TXState& X, const Reception& r) {
   for (int round = 0; round < 3; ++round) {
     E.SendByte(r.startByte);
     if (!E.WaitArrival(E.PatienceMs())) return;
     int chunks = 1;
     int number = 0;
-    E.AgainByte = NAK;
-    const int result = RecvBlock(E, chunks, number);
+    X.AgainByte = NAK;
+    const int result = RecvBlock(E, X, chunks, number);
     if (result == kBlockEnd) {
       E.SendByte(ACK);  // our ACK of the EOT went astray
       continue;
@@ -99,22 +99,22 @@ void ReceiveBatchEnd(TKelEngine& E, const Reception& r) {
 
 }  // namespace
 
-void YmodemReceive(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
-  E.CheckMode = kCheckCrc16;
+void YmodemReceive(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
+  E.Check.CheckMode = kCheckCrc16;
   int chunks = 8;
-  E.Streaming = E.GMode;
+  X.Streaming = X.GMode;
   E.SendText(" ");
   const bool created = E.CreateForWrite(E.Comm.Status.FilePath.get());
   E.FlushRing();
   Reception r;
-  r.startByte = E.Streaming ? 'G' : 'C';
+  r.startByte = X.Streaming ? 'G' : 'C';
   int state = created ? kBlockGood : kBlockFatal;
   if (E.LineReady() && state == kBlockGood && !E.SendInvite(r.startByte)) state = kBlockFatal;
   while (E.LineReady() && state == kBlockGood) {
     int number = r.expected;
-    E.AgainByte = r.expected == 0 ? r.startByte : NAK;
-    state = RecvBlock(E, chunks, number);
-    if (state == kBlockGood) state = Accept(E, r, chunks, number);
+    X.AgainByte = r.expected == 0 ? r.startByte : NAK;
+    state = RecvBlock(E, X, chunks, number);
+    if (state == kBlockGood) state = Accept(E, X, r, chunks, number);
     if (state == kBlockFatal) E.FlushRing();
   }
   if (state == kBlockFatal) E.SendData(CancelSeq.data(), static_cast<int>(CancelSeq.size()));
@@ -123,6 +123,5 @@ void YmodemReceive(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
   // A file is received when the sender ended it with EOT after all the bytes
   // it announced; losing the line or the sender before is a failure.
   TranResult = created && state == kBlockEnd && (r.remaining == 0 || !r.sized) && r.namedFile;
-  if (state == kBlockEnd) ReceiveBatchEnd(E, r);
-  E.AgainByte = NAK;
+  if (state == kBlockEnd) ReceiveBatchEnd(E, X, r);
 }

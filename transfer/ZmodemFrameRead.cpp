@@ -62,12 +62,12 @@ bool ReadCheckBytes(TZFrame& Z, int count, uint8_t* frameEnd) {
       return true;
     }
     if (v > 0xFF) return false;
-    Z.E.CheckByte(static_cast<uint8_t>(v));
+    Z.E.Check.CheckByte(static_cast<uint8_t>(v));
   }
   return true;
 }
 
-int CheckLength(const TKelEngine& E) { return E.CheckMode == kCheckCrc16 ? 2 : 4; }
+int CheckLength(const TKelEngine& E) { return E.Check.CheckMode == kCheckCrc16 ? 2 : 4; }
 
 // Copies plain bytes straight out of the read-ahead buffer up to the next
 // ZDLE or flow-control byte, or until the subpacket is full.
@@ -102,7 +102,7 @@ uint8_t ReadHeaderBody(TZFrame& Z, ZHeader& header, bool& bad) {
       ZGetHexHeader(Z, header, bad);
       return ZHEX;
     case ZBIN32:
-      Z.E.CheckMode = kCheckCrc32;
+      Z.E.Check.CheckMode = kCheckCrc32;
       ZGetBinHeader(Z, header, bad);
       return ZBIN32;
     default:
@@ -196,11 +196,11 @@ uint8_t ZGetHexByte(TZFrame& Z, bool& bad) {
 
 void ZGetHexHeader(TZFrame& Z, ZHeader& header, bool& bad) {
   TKelEngine& E = Z.E;
-  E.CheckReset();
+  E.Check.CheckReset();
   for (uint8_t& b : header) b = ZGetHexByte(Z, bad);
-  E.CheckBlock(header.data(), header.size());
-  for (int i = 0; i < 2; ++i) E.CheckByte(ZGetHexByte(Z, bad));
-  if (E.CheckValue() != E.CheckGood()) bad = true;
+  E.Check.CheckBlock(header.data(), header.size());
+  for (int i = 0; i < 2; ++i) E.Check.CheckByte(ZGetHexByte(Z, bad));
+  if (E.Check.CheckValue() != E.Check.CheckGood()) bad = true;
   // The CR and LF (one of them perhaps with its high bit set) that close it.
   uint8_t scrap = 0;
   for (int i = 0; i < 2 && !bad; ++i) TakeByte(Z, scrap);
@@ -208,7 +208,7 @@ void ZGetHexHeader(TZFrame& Z, ZHeader& header, bool& bad) {
 
 void ZGetBinHeader(TZFrame& Z, ZHeader& header, bool& bad) {
   TKelEngine& E = Z.E;
-  E.CheckReset();
+  E.Check.CheckReset();
   for (uint8_t& b : header) {
     const uint16_t v = ZReadByte(Z);
     if (v > 0xFF) {
@@ -216,16 +216,17 @@ void ZGetBinHeader(TZFrame& Z, ZHeader& header, bool& bad) {
       return;
     }
     b = static_cast<uint8_t>(v);
-    E.CheckByte(b);
+    E.Check.CheckByte(b);
   }
-  if (!ReadCheckBytes(Z, CheckLength(E), nullptr) || E.CheckValue() != E.CheckGood()) bad = true;
+  if (!ReadCheckBytes(Z, CheckLength(E), nullptr) || E.Check.CheckValue() != E.Check.CheckGood())
+    bad = true;
 }
 
 uint8_t ZGetHeader(TZFrame& Z, ZHeader& header, int32_t& value, bool& bad) {
   TKelEngine& E = Z.E;
   bad = false;
-  const uint8_t savedMode = E.CheckMode;
-  E.CheckMode = kCheckCrc16;
+  const uint8_t savedMode = E.Check.CheckMode;
+  E.Check.CheckMode = kCheckCrc16;
   const auto giveUp = Clock::now() + std::chrono::milliseconds(E.PatienceMs());
   bool star = false;
   int cans = 2;
@@ -254,7 +255,7 @@ uint8_t ZGetHeader(TZFrame& Z, ZHeader& header, int32_t& value, bool& bad) {
       cans = 2;
     }
   }
-  E.CheckMode = savedMode;
+  E.Check.CheckMode = savedMode;
   if (bad) {
     header[0] = HeaderTimeout;
     return 0;
@@ -265,7 +266,7 @@ uint8_t ZGetHeader(TZFrame& Z, ZHeader& header, int32_t& value, bool& bad) {
 
 void ZReceiveData(TZFrame& Z, uint8_t* buffer, uint16_t& count, uint8_t& frameEnd, bool& bad) {
   TKelEngine& E = Z.E;
-  E.CheckReset();
+  E.Check.CheckReset();
   std::fill_n(buffer, kZFileInfoSize, uint8_t{0});
   count = 0;
   frameEnd = 0;
@@ -291,9 +292,9 @@ void ZReceiveData(TZFrame& Z, uint8_t* buffer, uint16_t& count, uint8_t& frameEn
     }
     frameEnd = static_cast<uint8_t>(v - ZGotFrameEnd);
     ZCheckRun(E, buffer, count);
-    E.CheckByte(frameEnd);
+    E.Check.CheckByte(frameEnd);
     if (!ReadCheckBytes(Z, CheckLength(E), &frameEnd)) bad = true;
-    if (frameEnd != ZFrameCancelled && E.CheckValue() != E.CheckGood()) bad = true;
+    if (frameEnd != ZFrameCancelled && E.Check.CheckValue() != E.Check.CheckGood()) bad = true;
     break;
   }
   Z.RxCount = count;

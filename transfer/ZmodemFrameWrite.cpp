@@ -106,13 +106,13 @@ void PutHexDigits(TZFrame& Z, uint8_t b) {
 // of the CRC-32 least significant byte first.
 void PutCheck(TZFrame& Z) {
   TKelEngine& E = Z.E;
-  if (E.CheckMode == kCheckCrc16) {
-    const uint32_t crc = E.CheckValue();
+  if (E.Check.CheckMode == kCheckCrc16) {
+    const uint32_t crc = E.Check.CheckValue();
     PutEscaped(Z, static_cast<uint8_t>(crc >> 8));
     PutEscaped(Z, static_cast<uint8_t>(crc));
     return;
   }
-  const uint32_t crc = ~E.CheckValue();
+  const uint32_t crc = ~E.Check.CheckValue();
   for (int shift = 0; shift < 32; shift += 8) PutEscaped(Z, static_cast<uint8_t>(crc >> shift));
 }
 
@@ -152,26 +152,27 @@ int32_t ZHeaderValue(const ZHeader& header) {
 
 void ZSendHexHeader(TZFrame& Z, const ZHeader& header) {
   TKelEngine& E = Z.E;
-  const uint8_t savedMode = E.CheckMode;
-  E.CheckMode = kCheckCrc16;
+  const uint8_t savedMode = E.Check.CheckMode;
+  E.Check.CheckMode = kCheckCrc16;
   Z.Outgoing.insert(Z.Outgoing.end(), {ZPAD, ZPAD, ZDLE, ZHEX});
-  E.CheckReset();
-  E.CheckBlock(header.data(), header.size());
+  E.Check.CheckReset();
+  E.Check.CheckBlock(header.data(), header.size());
   for (uint8_t b : header) PutHexDigits(Z, b);
-  const uint32_t crc = E.CheckValue();
+  const uint32_t crc = E.Check.CheckValue();
   PutHexDigits(Z, static_cast<uint8_t>(crc >> 8));
   PutHexDigits(Z, static_cast<uint8_t>(crc));
   Z.Outgoing.push_back(CR);
   Z.Outgoing.push_back(0x0A);
   Flush(Z);
-  E.CheckMode = savedMode;
+  E.Check.CheckMode = savedMode;
 }
 
 void ZSendBinHeader(TZFrame& Z, const ZHeader& header) {
   TKelEngine& E = Z.E;
-  Z.Outgoing.insert(Z.Outgoing.end(), {ZPAD, ZDLE, E.CheckMode == kCheckCrc16 ? ZBIN : ZBIN32});
-  E.CheckReset();
-  E.CheckBlock(header.data(), header.size());
+  Z.Outgoing.insert(Z.Outgoing.end(),
+                    {ZPAD, ZDLE, E.Check.CheckMode == kCheckCrc16 ? ZBIN : ZBIN32});
+  E.Check.CheckReset();
+  E.Check.CheckBlock(header.data(), header.size());
   PutEscapedRun(Z, header.data(), static_cast<int>(header.size()));
   PutCheck(Z);
   Flush(Z);
@@ -182,13 +183,13 @@ void ZSendBinHeader(TZFrame& Z, const ZHeader& header) {
 void ZSendData(TZFrame& Z, const uint8_t* buffer, uint16_t length, uint8_t frameEnd) {
   TKelEngine& E = Z.E;
   Z.Outgoing.reserve(Z.Outgoing.size() + 2 * size_t{length} + 16);
-  E.CheckReset();
+  E.Check.CheckReset();
   ZCheckRun(E, buffer, length);
   PutEscapedRun(Z, buffer, length);
   // The frame end goes unescaped and leaves LastSent alone.
   Z.Outgoing.push_back(ZDLE);
   Z.Outgoing.push_back(frameEnd);
-  E.CheckByte(frameEnd);
+  E.Check.CheckByte(frameEnd);
   PutCheck(Z);
   if (Z.Coalesce && frameEnd == ZCRCG && RoomForAnother(Z)) return;
   Flush(Z);
@@ -213,12 +214,12 @@ void ZSendEscapedBlock(TZFrame& Z, const uint8_t* buffer, int length) {
 void ZFlushOutput(TZFrame& Z) { Flush(Z); }
 
 void ZCheckRun(TKelEngine& E, const uint8_t* buffer, size_t length) {
-  if (E.CheckMode == kCheckCrc32)
-    E.Crc32Value = Crc32Run(E.Crc32Value, buffer, length);
-  else if (E.CheckMode == kCheckCrc16)
-    E.Crc16Value = Crc16Run(E.Crc16Value, buffer, length);
+  if (E.Check.CheckMode == kCheckCrc32)
+    E.Check.Crc32Value = Crc32Run(E.Check.Crc32Value, buffer, length);
+  else if (E.Check.CheckMode == kCheckCrc16)
+    E.Check.Crc16Value = Crc16Run(E.Check.Crc16Value, buffer, length);
   else
-    E.CheckBlock(buffer, length);
+    E.Check.CheckBlock(buffer, length);
 }
 
 void ZPutHex(TZFrame& Z, uint8_t b) {

@@ -190,7 +190,7 @@ uint8_t ZRecvInit(TZRecv& R) {
     do {
       ZHeader header{};
       int32_t value = 0;
-      if (ZGetHeader(R.Z, header, value, R.Error) == ZBIN32) R.E.CheckMode = kCheckCrc32;
+      if (ZGetHeader(R.Z, header, value, R.Error) == ZBIN32) R.E.Check.CheckMode = kCheckCrc32;
       next = OnInitHeader(R, header, result, badCount);
     } while (next == Next::Read && !R.Error && R.E.LineReady());
   } while (next == Next::Offer && !R.Error && R.E.LineReady());
@@ -381,7 +381,7 @@ void ZReceiveFile(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
   TZRecv R(E);
   R.Z.ReadAhead = true;
   R.Z.LastSent = 0;
-  E.CheckMode = kCheckCrc16;
+  E.Check.CheckMode = kCheckCrc16;
   ZFlushRing(R.Z);
   const std::string path = E.Comm.Status.FilePath.get();
   if (!E.CreateForWrite(path)) {

@@ -95,7 +95,7 @@ int ZWaitReceiverInit(TZSendState& S) {
         break;
       case ZRINIT:
         result = ZRINIT;
-        S.E.CheckMode = (header[ZF0] & CANFC32) ? kCheckCrc32 : kCheckCrc16;
+        S.E.Check.CheckMode = (header[ZF0] & CANFC32) ? kCheckCrc32 : kCheckCrc16;
         // A receiver that asks for it drops control bytes that come plain.
         S.Z.EscapeControls = (header[ZF0] & ESCCTL) != 0;
         break;
@@ -153,22 +153,23 @@ void SendFileInfo(TZSendState& S) {
 // whole file when N is 0 (or out of range).
 int32_t ZFileCheck(TZSendState& S, int32_t N) {
   TKelEngine& E = S.E;
-  E.CheckReset();
+  E.Check.CheckReset();
   bool ok = false;
   S.Ahead.Forget();
   E.SeekFile(0, ok);
   int64_t left = N > 0 ? int64_t{N} - 1 : int64_t{S.FileSize};
   uint8_t buffer[kBlockSize];
   while (left > 0) {
-    E.ReadRecords(buffer, kBlockSize / 128);
-    if (E.BlockCount == 0) break;
-    const int64_t take = std::min<int64_t>(E.BlockCount, left);
-    E.CheckBlock(buffer, static_cast<size_t>(take));
+    const int32_t got = E.ReadRecords(buffer, kBlockSize / 128);
+    if (got == 0) break;
+    const int64_t take = std::min<int64_t>(got, left);
+    E.Check.CheckBlock(buffer, static_cast<size_t>(take));
     left -= take;
   }
   E.SeekFile(0, ok);
-  if (E.CheckMode == kCheckCrc16) return ~static_cast<int32_t>(static_cast<int16_t>(E.Crc16Value));
-  return static_cast<int32_t>(~E.Crc32Value);
+  if (E.Check.CheckMode == kCheckCrc16)
+    return ~static_cast<int32_t>(static_cast<int16_t>(E.Check.Crc16Value));
+  return static_cast<int32_t>(~E.Check.Crc32Value);
 }
 
 // ---- Data -------------------------------------------------------------------
@@ -262,9 +263,9 @@ const uint8_t* NextBlock(TZSendState& S, int& count) {
     A.Len -= A.Pos;
     A.Pos = 0;
     const int records = static_cast<int>((A.Data.size() - A.Len) / 128);
-    S.E.ReadRecords(A.Data.data() + A.Len, records);
-    A.Len += static_cast<size_t>(S.E.BlockCount);
-    A.Eof = S.E.BlockCount < records * 128;
+    const int32_t got = S.E.ReadRecords(A.Data.data() + A.Len, records);
+    A.Len += static_cast<size_t>(got);
+    A.Eof = got < records * 128;
   }
   count = static_cast<int>(std::min<size_t>(kBlockSize, A.Len - A.Pos));
   const uint8_t* block = A.Data.data() + A.Pos;
@@ -371,7 +372,7 @@ void ZAfterFileInfo(TZSendState& S) {
 // ---- The end ----------------------------------------------------------------
 
 bool ZSendFinish(TZSendState& S) {
-  S.E.CheckMode = kCheckCrc16;
+  S.E.Check.CheckMode = kCheckCrc16;
   SendBin(S, ZFIN);
   ZHeader header{};
   int32_t value = 0;
@@ -399,7 +400,7 @@ bool SendOneFile(TZSendState& S) {
 void ZSendFile(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
   TZSendState S(E);
   E.FlushRing();
-  E.CheckMode = kCheckCrc16;
+  E.Check.CheckMode = kCheckCrc16;
   const std::string path = E.Comm.Status.FilePath.get();
   bool good = false;
   if (!E.OpenForRead(path)) {

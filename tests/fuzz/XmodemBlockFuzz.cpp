@@ -17,12 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   TKELCOMM& comm = fuzzline::Comm();
   TKelEngine& E = comm.Engine();
-  E.XVariant = static_cast<uint8_t>(data[0] % 3);
-  E.GMode = (data[0] & 0x10) != 0;
+  TXState X;
+  X.XVariant = static_cast<uint8_t>(data[0] % 3);
+  X.GMode = (data[0] & 0x10) != 0;
   comm.Status.FilePath.set("/dev/null");
   comm.Status.TranSize = 0;
   fuzzline::Play(data + 1, size - 1, "C\x15");
-  XmodemReceive(E, comm.TranResult);
+  XmodemReceive(E, X, comm.TranResult);
   // Blocks are stored whole, and only blocks that came in full.
   const int32_t stored = comm.Status.TranSize;
   Require(stored % 128 == 0);

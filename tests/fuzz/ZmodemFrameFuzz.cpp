@@ -31,14 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   E.Deliver(data + 1, std::min(size - 1, kMaxInput));
   TZFrame Z(E);
   Z.ReadAhead = (mode & 1) != 0;
-  E.CheckMode = (mode & 2) != 0 ? kCheckCrc32 : kCheckCrc16;
+  E.Check.CheckMode = (mode & 2) != 0 ? kCheckCrc32 : kCheckCrc16;
   // Each hunt takes at least one byte while any wait.
   while (ZPending(Z)) {
     ZHeader header{};
     int32_t value = 0;
     bool bad = false;
     const uint8_t form = ZGetHeader(Z, header, value, bad);
-    if (form == ZBIN32) E.CheckMode = kCheckCrc32;
+    if (form == ZBIN32) E.Check.CheckMode = kCheckCrc32;
     if (bad || form == CAN) continue;
     uint16_t count = 0;
     uint8_t frameEnd = 0;

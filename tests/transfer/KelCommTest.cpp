@@ -1,4 +1,4 @@
-// The transfer component class: its defaults, the protocol names, the line
+// The transfer component class: the line
 // tests on a virtual line and a pseudo-terminal, and the status record read
 // across threads.
 
@@ -15,27 +15,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-TEST(KelComm, NewComponentHoldsTheFirstProtocolAndNoTransfer) {
-  TKELCOMM comm;
-  EXPECT_EQ(comm.Protocol.load(), pr_XMODEM_SUM_128);
-  EXPECT_EQ(comm.TranMode.load(), 0);
-  EXPECT_EQ(comm.CancelFlag.load(), 0);
-  // The component defaults of the serial part are kept.
-  EXPECT_EQ(comm.Port(), 1);
-  EXPECT_EQ(comm.BaudRate(), 9600);
-  EXPECT_EQ(comm.FlowControls(), TCommFlowControls{cfcRtsCts});
-  EXPECT_EQ(comm.InQueueSize(), 4096);
-  EXPECT_EQ(comm.OutQueueSize(), 4096);
-  EXPECT_TRUE(comm.EventMask().empty());
-}
-
-TEST(KelComm, LineTestsAreFalseWhileClosed) {
-  TKELCOMM comm;
-  comm.SetDevicePath("/dev/kelterm-no-such-device");
-  EXPECT_FALSE(comm.CarrierOn());
-  EXPECT_FALSE(comm.LineReady());
-}
 
 TEST(KelComm, LineTestsFollowTheFarEndOfAVirtualLine) {
   auto line = VirtualLine::Create("kelcomm-lines");

