@@ -6,17 +6,14 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <future>
 #include <thread>
 
-#include "Files.h"
 #include "Stations.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
 
 // Reads as the watcher does: takes what is there, else sleeps in WaitEvent
 // (with no limit: a wait that never ends fails the test by its time-out).
