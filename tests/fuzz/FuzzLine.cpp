@@ -2,15 +2,12 @@
 
 #include <poll.h>
 
-#include <algorithm>
-
 #include "Engine.h"
 #include "SerialDevice.h"
 
 namespace {
 
-// The watcher reads only `holding` and the ring; the rest is the target's.
-// Made before the component, so it outlives the watcher.
+// Outlives the component's watcher, which reads only `holding` and the ring.
 struct Peer {
   TKelEngine* engine = nullptr;
   std::vector<uint8_t> say;

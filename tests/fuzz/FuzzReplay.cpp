@@ -1,12 +1,10 @@
-// Runs each file of the corpus folder argv[1] through the target, in builds
-// without libFuzzer. An input fails by crashing (a check aborts, a sanitizer
-// reports) or by taking over a second: with the line down, waits end at once.
+// Replays the corpus folder argv[1] without libFuzzer. An input fails by a crash
+// or by taking over a second: with the line down, every wait ends at once.
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <vector>
 
 #include "FuzzCheck.h"
 

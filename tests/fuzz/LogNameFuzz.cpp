@@ -1,9 +1,6 @@
-// The log-name template, any bytes a phone-book entry can hold, expanded at
-// any moment the clock can show: the first eight bytes are the moment
-// (seconds since 1970, either sign), the rest the template.
-#include <algorithm>
+// Any bytes as a log-name template (after eight bytes of seconds since 1970,
+// either sign, for the moment it is expanded at).
 #include <cstring>
-#include <string>
 
 #include "FuzzCheck.h"
 #include "LogName.h"
@@ -17,8 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (gmtime_r(&t, &when) == nullptr) when = std::tm{};
   const std::string_view tmpl(reinterpret_cast<const char*>(data) + clockBytes, size - clockBytes);
   const std::string name = ExpandLogTemplate(tmpl, when);
-  // "%" and the byte after it are a code: at most a sign and a year's digits,
-  // and no "%". Every other byte is copied.
+  // A code ("%" and the next byte) gives no "%", at most a sign and a year.
   size_t codes = 0, codeBytes = 0;
   for (size_t i = tmpl.find('%'); i < tmpl.size(); i = tmpl.find('%', i + 2))
     ++codes, codeBytes += std::min<size_t>(2, tmpl.size() - i);

@@ -1,7 +1,5 @@
-// The M-LINK header reader and the data it then takes, from a peer saying
-// anything at once. The reader is internal and the receive routine first
-// pauses for the user, so the receiving side is compiled in here in place of
-// the library's.
+// The M-LINK header and the data it announces, from any peer. The reader is
+// internal, so the receiving side is compiled in here in place of the library's.
 #include "../../transfer/MLinkReceive.cpp"
 
 #include "FuzzLine.h"

@@ -1,8 +1,5 @@
-// Any bytes as the settings file: its lines, the numbers and device paths
-// taken from them, the texts the edit boxes show. Written back, it reads the
-// same; a file with CR LF line ends goes back byte for byte.
-#include <string>
-
+// Any bytes as the settings file: its lines, numbers, paths and texts, and
+// the file written back.
 #include "FuzzCheck.h"
 #include "SettingList.h"
 #include "ShiftJisText.h"

@@ -1,9 +1,6 @@
-// Received bytes into the text buffer in notifications of any size (the
-// first byte), then each line they touched laid out for the screen. One
-// buffer takes input after input, so lines cross its storage blocks. It must
-// hold what the receive rule makes of the bytes one by one, and hand each
-// closed line to the log once.
-#include <algorithm>
+// Received bytes into one long-lived text buffer, so lines cross its storage
+// blocks, in notifications of any size (the first byte); every line touched
+// is laid out for the screen, and every closed one logged once.
 #include <mutex>
 
 #include "FuzzCheck.h"
@@ -48,7 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::for_each(data + 1, data + size, [&](uint8_t b) { Take(lines, b); });
   Require(std::equal(logged.begin(), logged.end(), lines.begin(), lines.end() - 1));
   Require(buffer.Count() == first + lines.size() && buffer.CurrentLine() == lines.back());
-  for (size_t i = 0; i < lines.size(); ++i)
-    Require(buffer.Line(first + i) == lines[i]), RequireLaidOut(buffer.Line(first + i));
+  for (size_t i = 0; i < lines.size(); ++i) {
+    Require(buffer.Line(first + i) == lines[i]);
+    RequireLaidOut(buffer.Line(first + i));
+  }
   return 0;
 }

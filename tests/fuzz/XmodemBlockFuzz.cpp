@@ -1,6 +1,5 @@
-// A whole XMODEM reception (the block receiver shared with YMODEM, retries,
-// drains) from a peer saying anything. The first byte picks the variant (sum
-// 128, CRC 128, CRC 1024) and streaming.
+// A whole XMODEM reception from any peer; the first byte picks the variant
+// (sum 128, CRC 128, CRC 1024) and streaming.
 #include "FuzzLine.h"
 #include "Protocols.h"
 

@@ -1,5 +1,4 @@
-// A whole YMODEM (YMODEM-G by the first byte) reception from a peer saying
-// anything: the header's name and size, data cut to that size, the batch end.
+// A whole YMODEM (YMODEM-G by the first byte) reception from any peer.
 #include "FuzzLine.h"
 #include "Protocols.h"
 

@@ -1,8 +1,5 @@
-// Peer bytes through the receive ring into the ZMODEM header hunt and
-// subpacket reader. The port stays closed: every wait ends once the ring is
-// empty. The first byte picks the check mode and read-ahead.
-#include <algorithm>
-
+// Any bytes into the ZMODEM header hunt and subpacket reader; the port stays
+// closed, so waits end with the ring empty. The first byte picks the modes.
 #include "FuzzCheck.h"
 #include "KelComm.h"
 #include "Zmodem.h"
