@@ -1,7 +1,10 @@
 #pragma once
-// A target's own check: a broken promise is a finding, as a crash is.
-
+// What every target uses, and its own check: a broken promise is a finding.
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 inline void Require(bool condition) {
   if (!condition) std::abort();

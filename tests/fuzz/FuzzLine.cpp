@@ -2,61 +2,37 @@
 
 #include <poll.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "Engine.h"
 #include "SerialDevice.h"
 
 namespace {
 
-constexpr int kModemPollMs = 10;
-
+// Outlives the component's watcher, which reads only `holding` and the ring.
 struct Peer {
-  TKelEngine* engine = nullptr;      // set before the component opens
-  std::vector<uint8_t> say;          // the target's thread only
-  std::string invites;               // the target's thread only
-  std::atomic<bool> holding{false};  // the peer has bytes not yet handed over
-};
-
-Peer& ThePeer() {
-  static Peer peer;
-  return peer;
-}
-
-// The ring gets the bytes before the peer stops holding them, so the line
-// never looks down while they are on their way.
-void Release(Peer& peer) {
-  peer.engine->Deliver(peer.say.data(), peer.say.size());
-  peer.holding = false;
-}
+  TKelEngine* engine = nullptr;
+  std::vector<uint8_t> say;
+  std::string invites;
+  std::atomic<bool> holding{false};
+  void Release() {  // into the ring first, so the line never looks down between
+    engine->Deliver(say.data(), say.size());
+    holding = false;
+  }
+} peer;
 
 class FuzzDevice : public SerialDevice {
  public:
   void SetupQueues(size_t, size_t) override {}
-  bool ApplyDcb(const TDcb& dcb) override {
-    dcb_ = dcb;
-    return true;
-  }
-  TDcb Dcb() const override { return dcb_; }
-  long ReadSome(uint8_t*, size_t) override { return closed_ ? Fail() : 0; }
-  long WriteSome(const uint8_t* buffer, size_t count) override {
-    if (closed_) return Fail();
-    Peer& peer = ThePeer();
-    const auto invited = [&](uint8_t b) {
-      return peer.invites.find(static_cast<char>(b)) != std::string::npos;
-    };
-    if (peer.holding && std::any_of(buffer, buffer + count, invited)) Release(peer);
+  bool ApplyDcb(const TDcb&) override { return true; }
+  TDcb Dcb() const override { return {}; }
+  long ReadSome(uint8_t*, size_t) override { return 0; }
+  long WriteSome(const uint8_t* bytes, size_t count) override {
+    const auto invite = [](uint8_t b) { return peer.invites.find(char(b)) != std::string::npos; };
+    if (peer.holding && std::any_of(bytes, bytes + count, invite)) peer.Release();
     return static_cast<long>(count);
   }
   size_t InQueue() override { return 0; }
   size_t OutQueue() override { return 0; }
   uint32_t ModemStatus() override {
-    const Peer& peer = ThePeer();
     const bool up = peer.holding || peer.engine->RxCount() > 0;
     return up ? MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON : 0;
   }
@@ -65,22 +41,12 @@ class FuzzDevice : public SerialDevice {
   void Purge() override {}
   LineErrorCounts ErrorCounts() override { return {}; }
   bool HungUp() override { return false; }
-  // The line's state changes with no wake-up of its own: it is polled.
-  void WaitEvent(int wakeFd, int timeoutMs, bool) override {
-    const int ms = timeoutMs < 0 ? kModemPollMs : std::min(timeoutMs, kModemPollMs);
+  void WaitEvent(int wakeFd, int ms, bool) override {  // polls the lines every 10 ms
     pollfd fd{wakeFd, POLLIN, 0};
-    poll(&fd, wakeFd >= 0 ? 1 : 0, ms);
+    poll(&fd, 1, ms < 0 ? 10 : std::min(ms, 10));
   }
   void WaitOutputRoom(int) override {}
-  void Close() override { closed_ = true; }
-
- private:
-  static long Fail() {
-    errno = EIO;
-    return -1;
-  }
-  TDcb dcb_;
-  std::atomic<bool> closed_{false};
+  void Close() override {}
 };
 
 }  // namespace
@@ -89,29 +55,21 @@ std::shared_ptr<SerialDevice> OpenSerialDevice(const std::string&) {
   return std::make_shared<FuzzDevice>();
 }
 
-namespace fuzzline {
-
-TKELCOMM& Comm() {
-  static TKELCOMM& comm = []() -> TKELCOMM& {
-    // The peer is made first so that it outlives the component's watcher.
-    Peer& peer = ThePeer();
-    static TKELCOMM component;
-    peer.engine = &component.Engine();
-    component.Open();
-    return component;
-  }();
-  return comm;
-}
-
-void Play(const uint8_t* data, size_t size, std::string_view invites) {
-  TKELCOMM& comm = Comm();
-  Peer& peer = ThePeer();
-  peer.holding = true;
+TKELCOMM& PlayPeer(const uint8_t* data, size_t size, std::string_view invites) {
+  static TKELCOMM comm;
+  if (peer.engine == nullptr) {
+    peer.engine = &comm.Engine();
+    comm.Open();
+  }
+  peer.holding = true;  // before the ring empties, as a peer yet to speak
   comm.Engine().FlushRing();
   comm.CancelFlag = 0;
+  comm.Status.FilePath.set("/dev/null");
+  comm.Status.FileSize = kUnknownFileSize;
+  comm.Status.TranSize = 0;
+  comm.Status.RecvName.clear();
   peer.say.assign(data, data + std::min<size_t>(size, kRxRingCapacity));
-  peer.invites.assign(invites);
-  if (invites.empty()) Release(peer);
+  peer.invites = invites;
+  if (invites.empty()) peer.Release();
+  return comm;
 }
-
-}  // namespace fuzzline
