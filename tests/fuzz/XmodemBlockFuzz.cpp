@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   TKELCOMM& comm = PlayPeer(data + 1, size - 1, "C\x15");
   TKelEngine& E = comm.Engine();
-TXState X;
+  TXState X;
   X.XVariant = static_cast<uint8_t>(data[0] % 3);
   X.GMode = (data[0] & 0x10) != 0;
   XmodemReceive(E, X, comm.TranResult);
