@@ -48,7 +48,7 @@ TEST(Ring, AFullRingHoldsTheProducerUntilTheTransferEnds) {
 
 struct WaitCase {
   const char* name;
-  std::function<void(TKelEngine&)> wait;
+  std::function<void(TKelEngine&, uint8_t&, bool&)> wait;
 };
 
 class StopEndsWait : public ::testing::TestWithParam<WaitCase> {};
@@ -60,7 +60,9 @@ TEST_P(StopEndsWait, OnCancelAndOnLineLoss) {
     ScriptedLine lone(pr_XMODEM_SUM_128);
     std::atomic<bool> ended{false};
     std::thread worker([&] {
-      GetParam().wait(lone.comm().Engine());
+      uint8_t byte = 0;
+      bool failed = false;
+      GetParam().wait(lone.comm().Engine(), byte, failed);
       ended = true;
     });
     if (cancel)
@@ -74,20 +76,16 @@ TEST_P(StopEndsWait, OnCancelAndOnLineLoss) {
 
 INSTANTIATE_TEST_SUITE_P(
     Waits, StopEndsWait,
-    ::testing::Values(WaitCase{"WaitReply",
-                               [](TKelEngine& e) {
-                                 uint8_t b;
-                                 e.WaitReply(b, 10);
-                               }},
-                      WaitCase{"Delay60s", [](TKelEngine& e) { e.Delay(60000); }},
-                      WaitCase{"WaitForData", [](TKelEngine& e) { e.WaitForData(); }},
-                      WaitCase{"GetByte", [](TKelEngine& e) { e.GetByte(); }},
-                      WaitCase{"SendInvite", [](TKelEngine& e) { e.SendInvite('C'); }},
-                      WaitCase{"RecvByte",
-                               [](TKelEngine& e) {
-                                 bool failed = false;
-                                 for (int i = 0; i < 100 && !failed; ++i) e.RecvByte(failed);
-                               }}),
+    ::testing::Values(
+        WaitCase{"WaitReply", [](TKelEngine& e, uint8_t& b, bool&) { e.WaitReply(b, 10); }},
+        WaitCase{"Delay60s", [](TKelEngine& e, uint8_t&, bool&) { e.Delay(60000); }},
+        WaitCase{"WaitForData", [](TKelEngine& e, uint8_t&, bool&) { e.WaitForData(); }},
+        WaitCase{"GetByte", [](TKelEngine& e, uint8_t&, bool&) { e.GetByte(); }},
+        WaitCase{"SendInvite", [](TKelEngine& e, uint8_t&, bool&) { e.SendInvite('C'); }},
+        WaitCase{"RecvByte",
+                 [](TKelEngine& e, uint8_t&, bool& f) {
+                   while (!f) e.RecvByte(f);
+                 }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A block is collected with one wake-up: the worker sleeps through the

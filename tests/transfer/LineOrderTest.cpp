@@ -1,8 +1,6 @@
-// A peer that says its last word and hangs up at once has still said it: the
-// end of the line reaches a transfer after the bytes that came before it.
-// Each case holds our port's watcher while the peer's last bytes and the
-// carrier drop both go into the device, so that the watcher finds them
-// together, the order in which the drop used to overtake the bytes.
+// A peer that says its last word and hangs up at once has still said it. Each
+// case holds our port's watcher while the last bytes and the carrier drop go
+// into the device, so that the watcher finds them together.
 
 #include "PeerScript.h"
 #include "Reference.h"

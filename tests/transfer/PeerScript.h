@@ -13,6 +13,11 @@
 
 using PeerScript = std::vector<std::string>;
 
+inline PeerScript operator+(PeerScript a, const PeerScript& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 // Control bytes as <hex>, for failure messages.
 inline std::string Shown(const std::string& bytes) {
   std::string out;

@@ -38,11 +38,6 @@ PeerScript Finish(const std::string& answer) {
   return {answer, BinHeader(ZFIN, 0, false), HexHeader(ZFIN, 0), "OO"};
 }
 
-PeerScript operator+(PeerScript a, const PeerScript& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 // Ten ZRPOS in a row during the data are answered with data, the eleventh
 // with the abort sequence.
 PeerScript TenRpos() {
