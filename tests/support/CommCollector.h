@@ -1,7 +1,8 @@
 #pragma once
-// Collects what a TComm's watcher delivers (received bytes, line events) so a
-// test can wait for it with a deadline.
+// Collects what a TComm's watcher delivers (received bytes, line events) so
+// that a test can wait for it with a deadline. Installed before Open.
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -12,23 +13,54 @@
 
 class CommCollector {
  public:
-  // Installs receive and event handlers on comm (before Open).
-  explicit CommCollector(TComm& comm);
+  explicit CommCollector(TComm& comm) {
+    comm.OnCommReceive = [this](TComm* sender, uint16_t size) {
+      std::string chunk(size, '\0');
+      chunk.resize(static_cast<size_t>(std::max(sender->Read(chunk.data(), size), 0)));
+      Change([&] {
+        bytes_ += chunk;
+        order_ += 'R';
+      });
+    };
+    comm.OnCommEvent = [this](TComm*, TCommEventMask e) {
+      Change([&] {
+        events_.push_back(e);
+        order_ += 'E';
+      });
+    };
+  }
 
-  // Waits until at least n bytes have been received; returns what arrived.
-  std::string WaitBytes(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-  // Waits until at least n line events have arrived.
-  bool WaitEvents(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-
-  std::string Bytes();
-  std::vector<TCommEventMask> Events();
-  // The kinds of notification in order of arrival: 'R' receive, 'E' event.
-  std::string Order();
+  // Everything received, once at least n bytes are there or the time is up.
+  std::string WaitBytes(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [&] { return bytes_.size() >= n; });
+    return bytes_;
+  }
+  bool WaitEvents(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return events_.size() >= n; });
+  }
+  std::string Bytes() { return WaitBytes(0); }
+  std::vector<TCommEventMask> Events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  // The order of the notifications: R for bytes, E for an event.
+  std::string Order() {
+    std::lock_guard lock(mutex_);
+    return order_;
+  }
 
  private:
+  template <class F>
+  void Change(F change) {
+    std::lock_guard lock(mutex_);
+    change();
+    changed_.notify_all();
+  }
+
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::string bytes_;
-  std::string order_;
+  std::string bytes_, order_;
   std::vector<TCommEventMask> events_;
 };

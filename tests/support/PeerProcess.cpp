@@ -38,7 +38,7 @@ PeerProcess::PeerProcess(const std::vector<std::string>& argv, const std::string
   if (pid_ > 0) pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
 }
 
-// The group is ended even when its leader has already exited: socat may go
+// The group goes even when its leader has already exited: socat may end
 // first and leave the program it started behind.
 PeerProcess::~PeerProcess() {
   if (pid_ > 0) kill(-pid_, SIGKILL);
@@ -48,19 +48,18 @@ PeerProcess::~PeerProcess() {
 }
 
 bool PeerProcess::WaitExit(int timeoutMs) {
-  if (pid_ <= 0 || reaped_) return reaped_;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
+  while (pid_ > 0 && !reaped_) {
     const pid_t r = waitpid(pid_, &status_, WNOHANG);
-    if (r == pid_) return reaped_ = true;
-    if (r < 0 && errno != EINTR) return false;
+    if (r == pid_) reaped_ = true;
+    if (r == pid_ || (r < 0 && errno != EINTR) || pidfd_ < 0) break;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
     pollfd p{pidfd_, POLLIN, 0};
-    if (pidfd_ < 0 || (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR))
-      return false;
+    if (left.count() <= 0 || (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR))
+      break;
   }
+  return reaped_;
 }
 
 int PeerProcess::ExitCode() const {
@@ -69,10 +68,6 @@ int PeerProcess::ExitCode() const {
 
 void PeerProcess::Signal(int signal) {
   if (pid_ > 0 && !reaped_) kill(pid_, signal);
-}
-
-std::vector<std::string> SocatOnNewPty(const std::string& linkPath, const std::string& command) {
-  return {"socat", "PTY,raw,echo=0,wait-slave,link=" + linkPath, "SYSTEM:" + command};
 }
 
 std::vector<std::string> SocatOnDevice(const std::string& devicePath, const std::string& command) {

@@ -13,17 +13,14 @@ class PeerProcess {
   // errors to outputPath (empty: inherited).
   PeerProcess(const std::vector<std::string>& argv, const std::string& dir,
               const std::string& outputPath = std::string());
-  // Ends the whole group (SIGKILL) and reaps the process.
-  ~PeerProcess();
+  ~PeerProcess();  // SIGKILL to the whole group, then reaps
   PeerProcess(const PeerProcess&) = delete;
   PeerProcess& operator=(const PeerProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
-  // Waits until the process has ended or timeoutMs passed; true when ended.
-  bool WaitExit(int timeoutMs);
-  // The exit code, or -1 when it has not exited normally (yet).
-  int ExitCode() const;
-  void Signal(int signal);  // to the process only
+  bool WaitExit(int timeoutMs);  // true once ended
+  int ExitCode() const;          // -1 until it has exited normally
+  void Signal(int signal);       // to the process only
 
  private:
   pid_t pid_ = -1;
@@ -32,8 +29,5 @@ class PeerProcess {
   int status_ = 0;
 };
 
-// socat joining a shell command to a new pty linked at linkPath; the command
-// starts once the slave is opened, so nothing it says early is lost.
-std::vector<std::string> SocatOnNewPty(const std::string& linkPath, const std::string& command);
 // socat joining a shell command to an existing terminal device.
 std::vector<std::string> SocatOnDevice(const std::string& devicePath, const std::string& command);

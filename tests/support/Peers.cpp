@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,12 +11,10 @@
 #include "Stations.h"
 
 ::testing::AssertionResult ProgramsInstalled(std::initializer_list<const char*> programs) {
-  for (const char* program : programs) {
-    const std::string probe = std::string("command -v ") + program + " >/dev/null";
-    if (system(probe.c_str()) != 0)
+  for (const char* program : programs)
+    if (system((std::string("command -v ") + program + " >/dev/null").c_str()) != 0)
       return ::testing::AssertionFailure()
              << program << " is not installed (apt-get install lrzsz socat)";
-  }
   return ::testing::AssertionSuccess();
 }
 
@@ -29,13 +26,18 @@ std::string XferTool() {
   return exe.substr(0, exe.rfind('/')) + "/../app/kelterm-xfer";
 }
 
+// socat starts the command once the pty's slave is opened, so nothing the
+// peer says early is lost.
 LrzszPeer::LrzszPeer(const TempDir& dir, const std::string& command)
     : device_(dir / "tty"),
       log_(dir / "peer.log"),
       socatLog_(dir / "socat.log"),
       status_(dir / "peer.status") {
   const std::string shell = command + " 2>" + log_ + "; echo $? >" + status_;
-  process_ = std::make_unique<PeerProcess>(SocatOnNewPty(device_, shell), dir.path(), socatLog_);
+  process_ = std::make_unique<PeerProcess>(
+      std::vector<std::string>{"socat", "PTY,raw,echo=0,wait-slave,link=" + device_,
+                               "SYSTEM:" + shell},
+      dir.path(), socatLog_);
 }
 
 int LrzszPeer::ExitCode() const {
@@ -44,8 +46,8 @@ int LrzszPeer::ExitCode() const {
 }
 
 bool LrzszPeer::Ready(int timeoutMs) const {
-  return process_->started() && WaitFor([&] { return access(device_.c_str(), F_OK) == 0; },
-                                        std::chrono::milliseconds(timeoutMs));
+  return process_->started() &&
+         WaitFor([&] { return FileExists(device_); }, std::chrono::milliseconds(timeoutMs));
 }
 
 std::unique_ptr<TKELCOMM> OpenOurSide(const std::string& device, protType protocol, int speed) {
@@ -57,16 +59,13 @@ std::unique_ptr<TKELCOMM> OpenOurSide(const std::string& device, protType protoc
   return comm;
 }
 
-// The component offers no signal for the end of a transfer.
 bool WaitTransferEnd(TKELCOMM& comm, int timeoutMs) {
   return WaitFor([&] { return comm.TranMode.load() == 0; }, std::chrono::milliseconds(timeoutMs));
 }
 
-namespace {
-// The most the line holds in flight before the peer's writes wait in its
-// pty, as a paced UART holds them in its driver.
+// At most this much in flight on the line before the peer's writes wait in
+// its pty, as a paced UART holds them in its driver.
 constexpr size_t kInFlight = 256;
-}  // namespace
 
 PtyBridge::PtyBridge(const std::string& ptyPath, VirtualLine::Options options)
     : name_(UniqueLineName("bridge")), line_(VirtualLine::Create(name_, options)) {
@@ -90,20 +89,19 @@ PtyBridge::~PtyBridge() {
   VirtualLine::Remove(name_);
 }
 
-// Ends at the peer's hang-up, which takes our carrier with it.
 void PtyBridge::PeerToLine() {
   char buffer[kInFlight];
   while (!stop_) {
     pollfd p{fd_, POLLIN, 0};
     if (line_->end(1).Pending() >= kInFlight || poll(&p, 1, 5) == 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(1ms);
       continue;
     }
     const ssize_t n = read(fd_, buffer, sizeof buffer);
     if (n > 0) {
       line_->end(1).Write(std::string_view(buffer, static_cast<size_t>(n)));
     } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-      line_->end(1).SetDtr(false);
+      line_->end(1).SetDtr(false);  // the peer hung up
       return;
     }
   }
@@ -111,7 +109,7 @@ void PtyBridge::PeerToLine() {
 
 void PtyBridge::LineToPeer() {
   while (!stop_) {
-    std::string bytes = line_->end(1).ReadFor(1, std::chrono::milliseconds(5));
+    std::string bytes = line_->end(1).ReadFor(1, 5ms);
     bytes += line_->end(1).Read();
     for (size_t at = 0; at < bytes.size() && !stop_;) {
       const ssize_t n = write(fd_, bytes.data() + at, bytes.size() - at);

@@ -1,6 +1,6 @@
 #pragma once
-// Tests against other programs: lrzsz behind socat on a pty of its own (at
-// its exit lrzsz flushes its terminal, which could drop its last bytes;
+// Tests against other programs: lrzsz behind socat on a pty of its own
+// (lrzsz flushes its terminal at its exit, which could drop its last bytes;
 // behind socat they are already in socat's hands), our command-line tool,
 // and our side of such a line.
 
@@ -29,33 +29,27 @@ class LrzszPeer {
  public:
   LrzszPeer(const TempDir& dir, const std::string& command);
   const std::string& device() const { return device_; }
-  // True once socat has made the pty (the link exists).
-  bool Ready(int timeoutMs = 5000) const;
+  bool Ready(int timeoutMs = 5000) const;  // once socat has linked the pty
   bool WaitExit(int timeoutMs) { return process_->WaitExit(timeoutMs); }
   // The command's own exit code (-1 before its end); socat fails when our
   // last byte comes after lrzsz has finished, no fault of either side.
   int ExitCode() const;
-  // What the peer and socat said, for failure messages.
   std::string Log() const { return ReadFile(log_) + "\n--- socat:\n" + ReadFile(socatLog_); }
-  PeerProcess& process() { return *process_; }
 
  private:
   std::string device_, log_, socatLog_, status_;
   std::unique_ptr<PeerProcess> process_;
 };
 
-// Joins a terminal device (the pty that socat made for a peer program) to
-// end 1 of a virtual line of its own, so that our component on end 0
-// ("virtual:NAME") talks to the peer through the line's pacing, latency and
+// Joins a peer's pty to end 1 of a virtual line of its own, so that our
+// component on end 0 meets the peer through the line's pacing, latency and
 // bit errors. The peer's hang-up drops our carrier, as a modem's would.
-// Two threads of its own move the bytes, one each way.
 class PtyBridge {
  public:
   PtyBridge(const std::string& ptyPath, VirtualLine::Options options);
   ~PtyBridge();
   PtyBridge(const PtyBridge&) = delete;
   PtyBridge& operator=(const PtyBridge&) = delete;
-
   bool ok() const { return fd_ >= 0; }
   std::string OurDevice() const { return "virtual:" + name_; }
 

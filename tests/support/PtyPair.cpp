@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -14,11 +13,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Waits until fd reports one of events; false on time-out or error.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
+bool Ready(int fd, short events, Clock::time_point deadline) {
   for (pollfd p{fd, events, 0};;) {
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    const int n = poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const int n = poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
     if (n > 0) return true;
     if (n == 0 || errno != EINTR) return false;
   }
@@ -41,29 +40,16 @@ PtyPair::PtyPair() {
   slavePath_ = name;
 }
 
-PtyPair::~PtyPair() {
-  CloseMaster();
-  ReleaseSlave();
-}
-
 bool PtyPair::WriteAll(std::string_view bytes, int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!bytes.empty()) {
     const ssize_t n = write(master_, bytes.data(), bytes.size());
-    if (n > 0) {
+    if (n > 0)
       bytes.remove_prefix(static_cast<size_t>(n));
-    } else if ((n < 0 && errno != EAGAIN && errno != EINTR) ||
-               !WaitFor(master_, POLLOUT, deadline)) {
+    else if ((n < 0 && errno != EAGAIN && errno != EINTR) || !Ready(master_, POLLOUT, deadline))
       return false;
-    }
   }
   return true;
-}
-
-std::string PtyPair::Read(size_t count, int timeoutMs) {
-  std::string got =
-      ReadUntil([count](const std::string& s) { return s.size() >= count; }, timeoutMs);
-  return got.substr(0, count);
 }
 
 std::string PtyPair::ReadUntil(const std::function<bool(const std::string&)>& done, int timeoutMs) {
@@ -72,22 +58,10 @@ std::string PtyPair::ReadUntil(const std::function<bool(const std::string&)>& do
   char buffer[4096];
   while (!done(got)) {
     const ssize_t n = read(master_, buffer, sizeof buffer);
-    if (n > 0) {
+    if (n > 0)
       got.append(buffer, static_cast<size_t>(n));
-    } else if (n == 0 || (errno != EAGAIN && errno != EINTR) ||
-               !WaitFor(master_, POLLIN, deadline)) {
+    else if (n == 0 || (errno != EAGAIN && errno != EINTR) || !Ready(master_, POLLIN, deadline))
       break;  // EIO: no slave is open any more
-    }
   }
   return got;
-}
-
-void PtyPair::CloseMaster() {
-  if (master_ >= 0) close(master_);
-  master_ = -1;
-}
-
-void PtyPair::ReleaseSlave() {
-  if (slave_ >= 0) close(slave_);
-  slave_ = -1;
 }

@@ -26,19 +26,12 @@ uint8_t SumOf(const std::string& data) {
 }
 
 std::string Frame(int number, const std::string& data, bool crc) {
-  std::string f;
-  f += data.size() == 1024 ? '\x02' : '\x01';
-  f += static_cast<char>(number & 0xFF);
-  f += static_cast<char>(255 - (number & 0xFF));
-  f += data;
-  if (crc) {
-    const uint16_t c = Crc16Of(data);
-    f += static_cast<char>(c >> 8);
-    f += static_cast<char>(c & 0xFF);
-  } else {
-    f += static_cast<char>(SumOf(data));
-  }
-  return f;
+  const uint16_t c = Crc16Of(data);
+  const std::string check = crc ? std::string{static_cast<char>(c >> 8), static_cast<char>(c)}
+                                : std::string(1, static_cast<char>(SumOf(data)));
+  return std::string{data.size() == 1024 ? '\x02' : '\x01', static_cast<char>(number),
+                     static_cast<char>(255 - (number & 0xFF))} +
+         data + check;
 }
 
 std::string CancelSequence() { return std::string(8, '\x18') + std::string(8, '\x08'); }

@@ -2,6 +2,9 @@
 // Our components on virtual lines: one that collects what reaches its
 // window, two joined by a line, or one whose far end the test drives.
 
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -12,36 +15,73 @@
 #include "VirtualLine.h"
 
 // A fresh line name for every call, unique across test processes too.
-std::string UniqueLineName(const std::string& stem);
+inline std::string UniqueLineName(const std::string& stem) {
+  static std::atomic<int> counter{0};
+  return "test-" + stem + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+}
 
-// A component open on one end of a virtual line, with a window handler that
-// collects what reaches the window.
+// A component open on a line's end, collecting what reaches its window.
 struct Station {
-  Station(const std::string& devicePath, protType protocol);
-  ~Station();
-  bool WaitIdle(std::chrono::milliseconds timeout = 30s);
+  Station(const std::string& devicePath, protType protocol) {
+    comm.SetDevicePath(devicePath);
+    comm.Protocol = protocol;
+    comm.Open();
+  }
+  ~Station() {
+    comm.RequestCancel();
+    WaitIdle(10s);
+    comm.Close();
+  }
+  bool WaitIdle(std::chrono::milliseconds timeout = 30s) {
+    return WaitFor([&] { return comm.TranMode.load() == 0; }, timeout);
+  }
   TKELCOMM comm;
   CommCollector window{comm};
 };
 
 // Two components joined by a line: the sender on end 0, the receiver on 1.
 struct StationPair {
-  explicit StationPair(protType protocol, VirtualLine::Options options = {});
-  ~StationPair();
-  bool WaitBothIdle(std::chrono::milliseconds timeout);
+  explicit StationPair(protType protocol, VirtualLine::Options options = {})
+      : name(UniqueLineName("pair")),
+        line(VirtualLine::Create(name, options)),
+        sender(std::make_unique<Station>("virtual:" + name, protocol)),
+        receiver(std::make_unique<Station>("virtual:" + name + "/1", protocol)) {}
+  ~StationPair() {
+    sender.reset();
+    receiver.reset();
+    VirtualLine::Remove(name);
+  }
+  bool WaitBothIdle(std::chrono::milliseconds timeout) {
+    return WaitFor([&] { return sender->WaitIdle(0ms) && receiver->WaitIdle(0ms); }, timeout);
+  }
   std::string name;
   std::shared_ptr<VirtualLine> line;
   std::unique_ptr<Station> sender, receiver;
 };
 
-// A line with our component on end 0 and the test driving end 1.
+// A line with our component on end 0 and the test driving end 1, which
+// gives our side CTS and carrier from the start.
 struct ScriptedLine {
-  explicit ScriptedLine(protType protocol, VirtualLine::Options options = {});
-  ~ScriptedLine();
+  explicit ScriptedLine(protType protocol, VirtualLine::Options options = {})
+      : name(UniqueLineName("script")), line(VirtualLine::Create(name, options)) {
+    line->end(1).SetRts(true);
+    line->end(1).SetDtr(true);
+    station = std::make_unique<Station>("virtual:" + name, protocol);
+  }
+  ~ScriptedLine() {
+    station.reset();
+    VirtualLine::Remove(name);
+  }
   // Reads exactly n bytes from our component within the timeout.
-  std::string Read(size_t n, std::chrono::milliseconds timeout = 5s);
+  std::string Read(size_t n, std::chrono::milliseconds timeout = 5s) {
+    return line->end(1).ReadFor(n, timeout);
+  }
   // Reads up to and with the next CR; what came when the line went quiet.
-  std::string ReadLine();
+  std::string ReadLine() {
+    std::string text, b;
+    while ((text.empty() || text.back() != '\r') && !(b = Read(1)).empty()) text += b;
+    return text;
+  }
   void Write(const std::string& bytes) { line->end(1).Write(bytes); }
   TKELCOMM& comm() { return station->comm; }
   std::string name;

@@ -1,7 +1,6 @@
 #pragma once
 // ZMODEM frames as a peer puts them on the line, built here bit by bit and
-// independently of the program's frame layer, so that a test compares the
-// program's bytes with a second opinion rather than with itself.
+// apart from the program's frame layer, as a second opinion on its bytes.
 
 #include <cstdint>
 #include <string>
@@ -11,7 +10,7 @@
 namespace zwire {
 
 // The escaping rule; last is the byte that went on the line before.
-inline std::string Escape(const std::string& data, unsigned char& last) {
+inline std::string Escape(const std::string& data, unsigned char last = 0) {
   std::string out;
   for (unsigned char b : data) {
     const unsigned char low = b & 0x7F;
@@ -26,25 +25,22 @@ inline std::string Escape(const std::string& data, unsigned char& last) {
   return out;
 }
 
-inline std::string Escape(const std::string& data) {
-  unsigned char last = 0;
-  return Escape(data, last);
+// The bytes of value, least significant first.
+inline std::string Le32(uint32_t value) {
+  std::string out;
+  for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((value >> shift) & 0xFF);
+  return out;
 }
 
-// Type and value as the five header bytes, value least significant first.
+// Type and value as the five header bytes.
 inline std::string Header(int type, uint32_t value) {
-  std::string h(1, static_cast<char>(type));
-  for (int shift = 0; shift < 32; shift += 8) h += static_cast<char>((value >> shift) & 0xFF);
-  return h;
+  return static_cast<char>(type) + Le32(value);
 }
 
 inline std::string Hex(const std::string& bytes, bool upper = false) {
   const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   std::string out;
-  for (unsigned char b : bytes) {
-    out += digits[b >> 4];
-    out += digits[b & 0x0F];
-  }
+  for (unsigned char b : bytes) out += {digits[b >> 4], digits[b & 0x0F]};
   return out;
 }
 
@@ -53,33 +49,29 @@ inline std::string Crc16Bytes(const std::string& data) {
   return {static_cast<char>(crc >> 8), static_cast<char>(crc & 0xFF)};
 }
 
-inline std::string Crc32Bytes(const std::string& data) {
-  const uint32_t crc = Crc32Of(data);
-  std::string out;
-  for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((crc >> shift) & 0xFF);
-  return out;
-}
+inline std::string Crc32Bytes(const std::string& data) { return Le32(Crc32Of(data)); }
 
 inline std::string HexHeader(int type, uint32_t value, bool upper = false) {
   const std::string h = Header(type, value);
-  return "**\x18" + std::string("B") + Hex(h + Crc16Bytes(h), upper) + "\r\n";
+  return "**\x18"
+         "B" +
+         Hex(h + Crc16Bytes(h), upper) + "\r\n";
 }
 
 inline std::string BinHeader(int type, uint32_t value, bool crc32) {
   const std::string h = Header(type, value);
-  return "*\x18" + std::string(crc32 ? "C" : "A") +
+  return std::string("*\x18") + (crc32 ? 'C' : 'A') +
          Escape(h + (crc32 ? Crc32Bytes(h) : Crc16Bytes(h)));
 }
 
-// One subpacket; the frame end goes unescaped and leaves last alone.
+// One subpacket; the frame end goes unescaped, and the check's escaping
+// follows on from the data's last byte. (An escaped byte never reads as
+// '@', so the data's own last byte serves.)
 inline std::string Subpacket(const std::string& data, char frameEnd, bool crc32) {
-  unsigned char last = 0;
-  std::string out = Escape(data, last);
-  out += '\x18';
-  out += frameEnd;
   const std::string checked = data + frameEnd;
-  out += Escape(crc32 ? Crc32Bytes(checked) : Crc16Bytes(checked), last);
-  return out;
+  return Escape(data) + '\x18' + frameEnd +
+         Escape(crc32 ? Crc32Bytes(checked) : Crc16Bytes(checked),
+                data.empty() ? 0 : static_cast<unsigned char>(data.back()));
 }
 
 }  // namespace zwire
