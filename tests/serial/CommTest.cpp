@@ -36,22 +36,18 @@ class CommOnVirtualLine : public ::testing::Test {
   std::atomic<int> calls_{0};
 };
 
-TEST_F(CommOnVirtualLine, BytesBothWaysAndTheDeviceHeldUntilClose) {
-  CommCollector rx(comm_);
+// DTR (the modem's "terminal ready") follows the port; the device is held
+// until Close, which like Open may come twice.
+TEST_F(CommOnVirtualLine, DtrFollowsThePortAndTheDeviceIsHeldUntilClose) {
   comm_.Open();
-  comm_.Open();  // harmless when open
-  const std::string bytes = RandomBytes(4000, 1);
-  EXPECT_EQ(comm_.Write(bytes.data(), 4000), 4000);
-  EXPECT_TRUE(far().ReadFor(4000, 5s) == bytes);
-  far().Write(bytes);
-  EXPECT_TRUE(rx.WaitBytes(4000) == bytes);
-  EXPECT_TRUE(far().ModemStatus() & MS_DSR_ON) << "DTR raised at open";
+  comm_.Open();
+  EXPECT_TRUE(far().ModemStatus() & MS_DSR_ON);
   TComm second;
   second.SetDevicePath("virtual:" + name_);
-  EXPECT_THROW(second.Open(), ECommOpenError) << "the device is in use";
+  EXPECT_THROW(second.Open(), ECommOpenError);
   comm_.Close();
-  comm_.Close();  // harmless when closed
-  EXPECT_FALSE(far().ModemStatus() & MS_DSR_ON) << "DTR dropped at close";
+  comm_.Close();
+  EXPECT_FALSE(far().ModemStatus() & MS_DSR_ON);
   EXPECT_NO_THROW(second.Open());
 }
 
