@@ -1,75 +1,54 @@
 #include "FuzzLine.h"
 
-#include <poll.h>
+#include <chrono>
+#include <thread>
 
 #include "Engine.h"
-#include "SerialDevice.h"
+#include "VirtualLine.h"
 
 namespace {
 
-// Outlives the component's watcher, which reads only `holding` and the ring.
-struct Peer {
-  TKelEngine* engine = nullptr;
-  std::vector<uint8_t> say;
-  std::string invites;
-  std::atomic<bool> holding{false};
-  void Release() {  // into the ring first, so the line never looks down between
-    engine->Deliver(say.data(), say.size());
-    holding = false;
+struct Line {
+  Line() {
+    comm.SetDevicePath("virtual:fuzz");
+    comm.OnCommReceive = [this](TComm* port, uint16_t n) { comm.Engine().TranReceive(port, n); };
+    comm.Open();
   }
-} peer;
-
-class FuzzDevice : public SerialDevice {
- public:
-  void SetupQueues(size_t, size_t) override {}
-  bool ApplyDcb(const TDcb&) override { return true; }
-  TDcb Dcb() const override { return {}; }
-  long ReadSome(uint8_t*, size_t) override { return 0; }
-  long WriteSome(const uint8_t* bytes, size_t count) override {
-    const auto invite = [](uint8_t b) { return peer.invites.find(char(b)) != std::string::npos; };
-    if (peer.holding && std::any_of(bytes, bytes + count, invite)) peer.Release();
-    return static_cast<long>(count);
-  }
-  size_t InQueue() override { return 0; }
-  size_t OutQueue() override { return 0; }
-  uint32_t ModemStatus() override {
-    const bool up = peer.holding || peer.engine->RxCount() > 0;
-    return up ? MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON : 0;
-  }
-  void SetDtr(bool) override {}
-  void SetRts(bool) override {}
-  void Purge() override {}
-  LineErrorCounts ErrorCounts() override { return {}; }
-  bool HungUp() override { return false; }
-  void WaitEvent(int wakeFd, int ms, bool) override {  // polls the lines every 10 ms
-    pollfd fd{wakeFd, POLLIN, 0};
-    poll(&fd, 1, ms < 0 ? 10 : std::min(ms, 10));
-  }
-  void WaitOutputRoom(int) override {}
-  void Close() override {}
+  std::shared_ptr<VirtualLine> line = VirtualLine::Create("fuzz");
+  VirtualLine::End& peer = line->end(1);
+  TKELCOMM comm;
+  std::thread speaker;
 };
+
+void Speak(VirtualLine::End& peer, const std::string& say, const std::string& invites) {
+  for (std::string b; !invites.empty();) {
+    b = peer.ReadFor(1, std::chrono::milliseconds(500));
+    if (b.empty() || invites.find(b[0]) != std::string::npos) break;
+  }
+  peer.Write(say);
+  peer.SetRts(false);
+  peer.SetDtr(false);
+}
 
 }  // namespace
 
-std::shared_ptr<SerialDevice> OpenSerialDevice(const std::string&) {
-  return std::make_shared<FuzzDevice>();
-}
-
 TKELCOMM& PlayPeer(const uint8_t* data, size_t size, std::string_view invites) {
-  static TKELCOMM comm;
-  if (peer.engine == nullptr) {
-    peer.engine = &comm.Engine();
-    comm.Open();
-  }
-  peer.holding = true;  // before the ring empties, as a peer yet to speak
+  static Line& l = *new Line;  // the watcher may outlive the last input
+  if (l.speaker.joinable()) l.speaker.join();
+  l.peer.Read();
+  l.peer.SetRts(true);
+  l.peer.SetDtr(true);
+  while ((~l.comm.LineState() & (MS_CTS_ON | MS_RLSD_ON)) != 0) std::this_thread::yield();
+  TKELCOMM& comm = l.comm;
   comm.Engine().FlushRing();
+  comm.Engine().BeginFeed();
   comm.CancelFlag = 0;
   comm.Status.FilePath.set("/dev/null");
   comm.Status.FileSize = kUnknownFileSize;
   comm.Status.TranSize = 0;
   comm.Status.RecvName.clear();
-  peer.say.assign(data, data + std::min<size_t>(size, kRxRingCapacity));
-  peer.invites = invites;
-  if (invites.empty()) peer.Release();
+  const std::string say(reinterpret_cast<const char*>(data),
+                        std::min<size_t>(size, kRxRingCapacity));
+  l.speaker = std::thread(Speak, std::ref(l.peer), say, std::string(invites));
   return comm;
 }

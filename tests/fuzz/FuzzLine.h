@@ -1,10 +1,10 @@
 #pragma once
-// The transfer targets' line, whose device (FuzzLine.cpp's factory replaces the
-// serial library's) drops what the receiver sends. Returns the component,
-// opened once, readied to receive into /dev/null with data (cut to the ring)
-// as its peer's whole say: it reaches the ring at the receiver's first byte of
-// `invites` (at once if empty), and the lines stay on only while bytes wait
-// with the peer or in the ring, so every wait after the last byte ends at once.
+// The transfer targets' line: our component on end 0 of a virtual line, its
+// receive notifications feeding the engine's ring as in a transfer. Returns
+// the component readied to receive into /dev/null, with data (cut to the
+// ring) as its peer's whole say: sent at the receiver's first byte of
+// `invites` (at once if empty), then the peer hangs up, so every wait after
+// its last byte ends at once.
 #include "FuzzCheck.h"
 #include "KelComm.h"
 
