@@ -124,20 +124,16 @@ TEST_F(SessionTest, StalledDiskStallsNeitherTheLineNorTheCloseNorLosesTheLog) {
 
 class LineSession : public SessionTest {
  protected:
-  void SetUp() override {
-    line = VirtualLine::Create(name);
+  LineSession() {
     port.SetDevicePath("virtual:" + name);
-    port.OnCommReceive = [this](TComm* sender, uint16_t size) {
-      session.CommReceive(*sender, size);
-    };
+    port.OnCommReceive = [this](TComm* from, uint16_t size) { session.CommReceive(*from, size); };
   }
-  void TearDown() override {
+  ~LineSession() override {
     port.Close();
-    line.reset();
     VirtualLine::Remove(name);
   }
   std::string name = "session-" + std::to_string(getpid());
-  std::shared_ptr<VirtualLine> line;
+  std::shared_ptr<VirtualLine> line = VirtualLine::Create(name);
   TKELCOMM port;
 };
 

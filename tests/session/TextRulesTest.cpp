@@ -102,9 +102,8 @@ TEST(SendQueue, PasteLeavesFirstInChunksAndAQueueKeeps32000BytesAfterAChunk) {
 }
 
 TEST(LogName, ExpandsEachCodeAndCopiesOtherBytes) {
-  std::tm t{};
+  std::tm t{};  // 2026/01/05 21:07
   t.tm_year = 126;
-  t.tm_mon = 0;
   t.tm_mday = 5;
   t.tm_hour = 21;
   t.tm_min = 7;
@@ -115,9 +114,7 @@ TEST(LogName, ExpandsEachCodeAndCopiesOtherBytes) {
       {"100%%.LOG", "100.LOG"},
       {"A%mB", "AB"},
       {"LOG%", "LOG"},
-      {"\x95\x5c%D",
-       "\x95\x5c"
-       "05"},
+      {"\x95\x5c-%D", "\x95\x5c-05"},
   };
   for (const auto& [tmpl, name] : rows) EXPECT_EQ(ExpandLogTemplate(tmpl, t), name) << tmpl;
   t.tm_year = 97;
@@ -144,24 +141,16 @@ TEST(Selection, CopiesOrderedEndsWithCrLfAndStartsOutOfSightAtTheTop) {
 TEST(ShiftJis, LackingCharactersEncodeAsQuestionMarksAndBadBytesDecodeAsReplacements) {
   const std::pair<std::string, std::string> encode[] = {
       {"abc", "abc"},
-      {"\xe8\xa1\xa8", "\x95\x5c"},  // second byte 0x5C
-      {"\xc2\xa5~", "\x5c~"},        // the yen sign is 0x5C
-      {"a\xf0\x9f\x98\x80"
-       "b",
-       "a?b"},                     // no Shift-JIS form
-      {"\xe2\x82\xac\xff", "??"},  // euro sign, malformed UTF-8
+      {"\xe8\xa1\xa8", "\x95\x5c"},   // second byte 0x5C
+      {"\xc2\xa5~", "\x5c~"},         // the yen sign is 0x5C
+      {"a\xf0\x9f\x98\x80z", "a?z"},  // no Shift-JIS form
+      {"\xe2\x82\xac\xff", "??"},     // euro sign, malformed UTF-8
   };
   for (const auto& [utf8, sjis] : encode) EXPECT_EQ(ShiftJisFromUtf8(utf8), sjis) << utf8;
   const std::pair<std::string, std::string> decode[] = {
-      {"\x82\xa0"
-       "a",
-       "\xe3\x81\x82"
-       "a"},
-      {"\x82", "\xef\xbf\xbd"},  // lead byte at the end
-      {"\x82\x0d"
-       "A",
-       "\xef\xbf\xbd\x0d"
-       "A"},                                         // no trail: the next byte stands
+      {"\x82\xa0z", "\xe3\x81\x82z"},
+      {"\x82", "\xef\xbf\xbd"},                      // lead byte at the end
+      {"\x82\rZ", "\xef\xbf\xbd\rZ"},                // no trail: the next byte stands
       {"\x85\x40\xa0", "\xef\xbf\xbd\xef\xbf\xbd"},  // unassigned pair, unused byte
   };
   for (const auto& [sjis, utf8] : decode) EXPECT_EQ(Utf8FromShiftJis(sjis), utf8) << sjis;

@@ -17,18 +17,14 @@
 
 namespace {
 
-const QString kOpened = "通信ポートをオープンしました.";
 const QString kClosed = "ポートをクローズしました.";
 const QString kConnected = "接続しました.";
-const QString kLost = "回線が切れました.";
-const QString kHangingUp = "回線切断中です.";
 
 class PortSessionTest : public ::testing::Test {
  protected:
   TKelTerm& OpenWindowOn(const std::string& devicePath) {
     h.WriteSettings(SettingsWithCom1(devicePath));
-    TKelTerm& w = h.Open();
-    return w;
+    return h.Open();
   }
   void ExpectSessionShown(TKelTerm& w, bool open) {
     EXPECT_EQ(w.KELCOMM1->IsOpen(), open);
@@ -73,7 +69,7 @@ TEST_F(PortSessionTest, ClosingWithCarrierAsksAndHangsUp) {
   EXPECT_FALSE(enabledMeanwhile) << "the window takes no input while it hangs up";
   EXPECT_TRUE(w.isEnabled());
   ExpectSessionShown(w, false);
-  EXPECT_EQ(h.statusTexts.mid(before), QStringList({kHangingUp, kClosed}));
+  EXPECT_EQ(h.statusTexts.mid(before), QStringList({"回線切断中です.", kClosed}));
   EXPECT_EQ(line.far().ReadFor(1, 50ms), "");
 }
 
@@ -85,7 +81,7 @@ TEST_F(PortSessionTest, CarrierLossClosesTheSessionOnce) {
   const int before = h.statusTexts.size();
   line.far().SetFarRlsd(false);
   ASSERT_TRUE(WaitUntil([&] { return !w.KELCOMM1->IsOpen() && w.isEnabled(); }));
-  EXPECT_EQ(h.statusTexts.mid(before), QStringList({kLost, kClosed}));
+  EXPECT_EQ(h.statusTexts.mid(before), QStringList({"回線が切れました.", kClosed}));
   ExpectSessionShown(w, false);
   EXPECT_EQ(w.LogFileName->text(), defaultLogName);
   EXPECT_EQ(line.far().ReadFor(1, 50ms), "") << "no hang-up once the carrier is gone";
@@ -100,7 +96,7 @@ TEST(DialTest, PickedEntryDialsAndTheCarrierIsAnswered) {
     QString dialCommand;
     std::string sent;
     QStringList statuses;
-  } rows[] = {{false, false, "ATD", "ATD0123\r", {kOpened, kConnected}},
+  } rows[] = {{false, false, "ATD", "ATD0123\r", {"通信ポートをオープンしました.", kConnected}},
               {true, true, "ATDP", "ATDP0123\r", {kConnected}}};
   for (const Row& r : rows) {
     TestLine modem;

@@ -3,44 +3,27 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFrame>
 #include <QImage>
-#include <QScrollBar>
-#include <QTimer>
-#include <QToolButton>
 
 #include "PaintBox.h"
 #include "WindowTestSupport.h"
 
 namespace {
 
-class ScreenTest : public ::testing::Test {
- protected:
-  TKelTerm& Open() {
-    TKelTerm& w = h.Open();
-    w.Timer2->stop();  // the test draws when it wants to
-    return w;
-  }
-  void Receive(TKelTerm& w, const std::string& bytes) {
+TEST(ScreenTest, CaretAndDoubleByteCharactersOnThePixels) {
+  WindowHarness h;
+  TKelTerm& w = h.Open();
+  w.Timer2->stop();   // the test draws when it wants to
+  ActivateScreen(w);  // so the caret shows
+  w.ClearBuffer(false);
+  const std::string bytes = "\x93\xfaZ";  // a double-byte character, then one byte
+  {
     std::lock_guard lock(w.TextBuffer.Mutex());
     w.TextBuffer.Receive(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), nullptr);
   }
-  void SetScreenHeight(TKelTerm& w, int height) {
-    w.PaintBox1->setFixedHeight(height);
-    QApplication::processEvents();
-    ASSERT_EQ(w.PaintBox1->height(), height);
-  }
-  WindowHarness h;
-};
-
-TEST_F(ScreenTest, CaretAndDoubleByteCharactersOnThePixels) {
-  TKelTerm& w = Open();
-  ActivateScreen(w);  // so the caret shows
-  w.ClearBuffer(false);
-  Receive(w,
-          "\x93\xfa"
-          "A");  // a double-byte character, then one byte
-  SetScreenHeight(w, 180);
+  w.PaintBox1->setFixedHeight(180);
+  QApplication::processEvents();
+  ASSERT_EQ(w.PaintBox1->height(), 180);
   w.TextDraw();
   const QImage img = w.PaintBox1->grab().toImage();
   auto dark = [&](int x, int y) { return qGray(img.pixel(x, y)) < 128; };
@@ -62,8 +45,7 @@ TEST_F(ScreenTest, CaretAndDoubleByteCharactersOnThePixels) {
   w.Protocol->setFocus();  // the screen loses the focus: no caret
   ASSERT_TRUE(WaitUntil([&] { return QApplication::focusWidget() != w.TextDrawBox; }));
   w.TextDraw();
-  const QImage after = w.PaintBox1->grab().toImage();
-  EXPECT_GT(qGray(after.pixel(28, 8)), 128);
+  EXPECT_GT(qGray(w.PaintBox1->grab().toImage().pixel(28, 8)), 128);
 }
 
 }  // namespace

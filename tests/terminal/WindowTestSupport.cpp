@@ -10,7 +10,6 @@
 #include "Files.h"
 #include "KelApplication.h"
 #include "ProgramFolder.h"
-#include "Stations.h"
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -81,16 +80,6 @@ TKelTerm& WindowHarness::Open() {
 }
 
 void WindowHarness::CloseWindow() { window_->close(); }
-
-TestLine::TestLine(int speed) : name_(UniqueLineName("window")) {
-  VirtualLine::Options options;
-  options.speed = speed;
-  line_ = VirtualLine::Create(name_, options);
-}
-
-TestLine::~TestLine() { VirtualLine::Remove(name_); }
-
-VirtualLine::End& TestLine::far() { return line_->end(1); }
 
 std::string SettingsWithCom1(const std::string& devicePath) {
   return "1\r\n38400\r\nATD\r\nATZ\r\n" + devicePath + "\r\n\r\n\r\n\r\n\r\n\r\n";

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "KTerm.h"
+#include "Stations.h"
 #include "VirtualLine.h"
 
 using namespace std::chrono_literals;
@@ -61,12 +62,9 @@ class WindowHarness {
   // Closes the window as the user would, which writes the settings.
   void CloseWindow();
 
-  // Every status text shown since the window was built.
-  QStringList statusTexts;
-  // Messages the error box would have shown.
-  QStringList errorBoxes;
-  // Questions asked; each is answered Yes.
-  QStringList questions;
+  QStringList statusTexts;  // every one shown since the window was built
+  QStringList errorBoxes;   // what the error box would have shown
+  QStringList questions;    // each is answered Yes
 
  private:
   QTemporaryDir folder_;
@@ -76,10 +74,11 @@ class WindowHarness {
 // A virtual line with a name of its own for each test; unregistered at the end.
 class TestLine {
  public:
-  explicit TestLine(int speed = 0);  // bit/s; 0 moves bytes at once
-  ~TestLine();
+  explicit TestLine(int speed = 0)  // bit/s; 0 moves bytes at once
+      : name_(UniqueLineName("window")), line_(VirtualLine::Create(name_, {.speed = speed})) {}
+  ~TestLine() { VirtualLine::Remove(name_); }
   std::string DevicePath() const { return "virtual:" + name_; }
-  VirtualLine::End& far();
+  VirtualLine::End& far() { return line_->end(1); }
 
  private:
   std::string name_;
