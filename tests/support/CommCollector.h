@@ -17,16 +17,16 @@ class CommCollector {
     comm.OnCommReceive = [this](TComm* sender, uint16_t size) {
       std::string chunk(size, '\0');
       chunk.resize(static_cast<size_t>(std::max(sender->Read(chunk.data(), size), 0)));
-      Change([&] {
-        bytes_ += chunk;
-        order_ += 'R';
-      });
+      std::lock_guard lock(mutex_);
+      bytes_ += chunk;
+      order_ += 'R';
+      changed_.notify_all();
     };
     comm.OnCommEvent = [this](TComm*, TCommEventMask e) {
-      Change([&] {
-        events_.push_back(e);
-        order_ += 'E';
-      });
+      std::lock_guard lock(mutex_);
+      events_.push_back(e);
+      order_ += 'E';
+      changed_.notify_all();
     };
   }
 
@@ -41,22 +41,14 @@ class CommCollector {
     return changed_.wait_for(lock, timeout, [&] { return events_.size() >= n; });
   }
   std::string Bytes() { return WaitBytes(0); }
-  std::vector<TCommEventMask> Events() {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-  // The order of the notifications: R for bytes, E for an event.
-  std::string Order() {
-    std::lock_guard lock(mutex_);
-    return order_;
-  }
+  std::vector<TCommEventMask> Events() { return Locked(events_); }
+  std::string Order() { return Locked(order_); }  // R for bytes, E for an event, as they came
 
  private:
-  template <class F>
-  void Change(F change) {
+  template <class T>
+  T Locked(const T& value) {
     std::lock_guard lock(mutex_);
-    change();
-    changed_.notify_all();
+    return value;
   }
 
   std::mutex mutex_;

@@ -73,12 +73,10 @@ inline std::string PaddedTo(const std::string& bytes, size_t unit) {
 
 // Dates path 1970-01-02 12:00 local time, which travels as one whole day.
 inline bool SetModifiedOnSecondDay(const std::string& path) {
-  std::tm t{};
-  t.tm_hour = 12;
-  t.tm_mday = 2;
-  t.tm_year = 70;
-  t.tm_isdst = -1;
-  const time_t when = mktime(&t);
+  std::tm day{};
+  strptime("1970-01-02 12:00", "%F %R", &day);
+  day.tm_isdst = -1;
+  const time_t when = mktime(&day);
   const timespec times[2] = {{when, 0}, {when, 0}};
   return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }

@@ -2,16 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-
-extern char** environ;
 
 PeerProcess::PeerProcess(const std::vector<std::string>& argv, const std::string& dir,
                          const std::string& outputPath) {
@@ -29,10 +22,8 @@ PeerProcess::PeerProcess(const std::vector<std::string>& argv, const std::string
   if (!dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attr, 0);  // a group of its own, led by the peer
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ) == 0) pid_ = pid;
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);  // a group led by the peer
+  if (posix_spawnp(&pid_, args[0], &actions, &attr, args.data(), environ) != 0) pid_ = -1;
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   if (pid_ > 0) pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
@@ -42,32 +33,16 @@ PeerProcess::PeerProcess(const std::vector<std::string>& argv, const std::string
 // first and leave the program it started behind.
 PeerProcess::~PeerProcess() {
   if (pid_ > 0) kill(-pid_, SIGKILL);
-  while (pid_ > 0 && !reaped_ && waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
-  }
+  if (pid_ > 0 && !reaped_) waitpid(pid_, &status_, 0);
   if (pidfd_ >= 0) close(pidfd_);
 }
 
+// The pidfd turns readable when the process ends, before it is reaped.
 bool PeerProcess::WaitExit(int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (pid_ > 0 && !reaped_) {
-    const pid_t r = waitpid(pid_, &status_, WNOHANG);
-    if (r == pid_) reaped_ = true;
-    if (r == pid_ || (r < 0 && errno != EINTR) || pidfd_ < 0) break;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd p{pidfd_, POLLIN, 0};
-    if (left.count() <= 0 || (poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR))
-      break;
-  }
+  pollfd p{pidfd_, POLLIN, 0};
+  if (!reaped_ && pidfd_ >= 0 && poll(&p, 1, timeoutMs) > 0)
+    reaped_ = waitpid(pid_, &status_, 0) == pid_;
   return reaped_;
-}
-
-int PeerProcess::ExitCode() const {
-  return reaped_ && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
-}
-
-void PeerProcess::Signal(int signal) {
-  if (pid_ > 0 && !reaped_) kill(pid_, signal);
 }
 
 std::vector<std::string> SocatOnDevice(const std::string& devicePath, const std::string& command) {

@@ -2,7 +2,8 @@
 // A peer program (socat running lrzsz, or our command-line tool) in a process
 // group of its own, ended with all it started. One owner thread.
 
-#include <sys/types.h>
+#include <signal.h>
+#include <sys/wait.h>
 
 #include <string>
 #include <vector>
@@ -17,10 +18,11 @@ class PeerProcess {
   PeerProcess(const PeerProcess&) = delete;
   PeerProcess& operator=(const PeerProcess&) = delete;
 
-  bool started() const { return pid_ > 0; }
   bool WaitExit(int timeoutMs);  // true once ended
-  int ExitCode() const;          // -1 until it has exited normally
-  void Signal(int signal);       // to the process only
+  int ExitCode() const { return reaped_ && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
+  void Signal(int signal) {  // to the process only
+    if (pid_ > 0 && !reaped_) kill(pid_, signal);
+  }
 
  private:
   pid_t pid_ = -1;

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
 #include <string>
 
@@ -19,6 +18,15 @@ inline std::string UniqueLineName(const std::string& stem) {
   static std::atomic<int> counter{0};
   return "test-" + stem + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
+
+// A line under a fresh name, unregistered at the end.
+struct NamedLine {
+  NamedLine(const std::string& stem, VirtualLine::Options options)
+      : name(UniqueLineName(stem)), line(VirtualLine::Create(name, options)) {}
+  ~NamedLine() { VirtualLine::Remove(name); }
+  std::string name;
+  std::shared_ptr<VirtualLine> line;
+};
 
 // A component open on a line's end, collecting what reaches its window.
 struct Station {
@@ -40,51 +48,32 @@ struct Station {
 };
 
 // Two components joined by a line: the sender on end 0, the receiver on 1.
-struct StationPair {
+struct StationPair : NamedLine {
   explicit StationPair(protType protocol, VirtualLine::Options options = {})
-      : name(UniqueLineName("pair")),
-        line(VirtualLine::Create(name, options)),
+      : NamedLine("pair", options),
         sender(std::make_unique<Station>("virtual:" + name, protocol)),
         receiver(std::make_unique<Station>("virtual:" + name + "/1", protocol)) {}
-  ~StationPair() {
-    sender.reset();
-    receiver.reset();
-    VirtualLine::Remove(name);
-  }
+  ~StationPair() { sender.reset(); }  // the sender cancels first
   bool WaitBothIdle(std::chrono::milliseconds timeout) {
     return WaitFor([&] { return sender->WaitIdle(0ms) && receiver->WaitIdle(0ms); }, timeout);
   }
-  std::string name;
-  std::shared_ptr<VirtualLine> line;
   std::unique_ptr<Station> sender, receiver;
 };
 
 // A line with our component on end 0 and the test driving end 1, which
 // gives our side CTS and carrier from the start.
-struct ScriptedLine {
+struct ScriptedLine : NamedLine {
   explicit ScriptedLine(protType protocol, VirtualLine::Options options = {})
-      : name(UniqueLineName("script")), line(VirtualLine::Create(name, options)) {
+      : NamedLine("script", options) {
     line->end(1).SetRts(true);
     line->end(1).SetDtr(true);
     station = std::make_unique<Station>("virtual:" + name, protocol);
   }
-  ~ScriptedLine() {
-    station.reset();
-    VirtualLine::Remove(name);
-  }
-  // Reads exactly n bytes from our component within the timeout.
+  // Up to n bytes from our component, fewer when the timeout passed.
   std::string Read(size_t n, std::chrono::milliseconds timeout = 5s) {
     return line->end(1).ReadFor(n, timeout);
   }
-  // Reads up to and with the next CR; what came when the line went quiet.
-  std::string ReadLine() {
-    std::string text, b;
-    while ((text.empty() || text.back() != '\r') && !(b = Read(1)).empty()) text += b;
-    return text;
-  }
   void Write(const std::string& bytes) { line->end(1).Write(bytes); }
   TKELCOMM& comm() { return station->comm; }
-  std::string name;
-  std::shared_ptr<VirtualLine> line;
   std::unique_ptr<Station> station;
 };

@@ -19,58 +19,41 @@ inline std::string Escape(const std::string& data, unsigned char last = 0) {
       out += '\x18';
       b ^= 0x40;
     }
-    out += static_cast<char>(b);
-    last = b;
+    out += static_cast<char>(last = b);
   }
   return out;
 }
 
-// The bytes of value, least significant first.
 inline std::string Le32(uint32_t value) {
   std::string out;
   for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((value >> shift) & 0xFF);
   return out;
 }
 
-// Type and value as the five header bytes.
-inline std::string Header(int type, uint32_t value) {
-  return static_cast<char>(type) + Le32(value);
-}
-
-inline std::string Hex(const std::string& bytes, bool upper = false) {
-  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-  std::string out;
-  for (unsigned char b : bytes) out += {digits[b >> 4], digits[b & 0x0F]};
-  return out;
-}
-
-inline std::string Crc16Bytes(const std::string& data) {
+// The CRC of data: CRC-32 low byte first, or CRC-16 high byte first.
+inline std::string CrcBytes(const std::string& data, bool crc32) {
   const uint16_t crc = Crc16Of(data);
-  return {static_cast<char>(crc >> 8), static_cast<char>(crc & 0xFF)};
+  return crc32 ? Le32(Crc32Of(data))
+               : std::string{static_cast<char>(crc >> 8), static_cast<char>(crc)};
 }
 
-inline std::string Crc32Bytes(const std::string& data) { return Le32(Crc32Of(data)); }
-
-inline std::string HexHeader(int type, uint32_t value, bool upper = false) {
-  const std::string h = Header(type, value);
-  return "**\x18"
-         "B" +
-         Hex(h + Crc16Bytes(h), upper) + "\r\n";
+inline std::string HexHeader(int type, uint32_t value) {
+  const std::string h = static_cast<char>(type) + Le32(value), digits = "0123456789abcdef";
+  std::string out = std::string("**\x18") + 'B';
+  for (unsigned char b : h + CrcBytes(h, false)) out += {digits[b >> 4], digits[b & 0x0F]};
+  return out + "\r\n";
 }
 
 inline std::string BinHeader(int type, uint32_t value, bool crc32) {
-  const std::string h = Header(type, value);
-  return std::string("*\x18") + (crc32 ? 'C' : 'A') +
-         Escape(h + (crc32 ? Crc32Bytes(h) : Crc16Bytes(h)));
+  const std::string h = static_cast<char>(type) + Le32(value);
+  return std::string("*\x18") + (crc32 ? 'C' : 'A') + Escape(h + CrcBytes(h, crc32));
 }
 
-// One subpacket; the frame end goes unescaped, and the check's escaping
-// follows on from the data's last byte. (An escaped byte never reads as
-// '@', so the data's own last byte serves.)
+// One subpacket: the frame end goes unescaped; the check's escaping follows
+// on from the data's last byte (an escaped byte never reads as '@').
 inline std::string Subpacket(const std::string& data, char frameEnd, bool crc32) {
-  const std::string checked = data + frameEnd;
   return Escape(data) + '\x18' + frameEnd +
-         Escape(crc32 ? Crc32Bytes(checked) : Crc16Bytes(checked),
+         Escape(CrcBytes(data + frameEnd, crc32),
                 data.empty() ? 0 : static_cast<unsigned char>(data.back()));
 }
 
