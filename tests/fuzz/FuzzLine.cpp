@@ -1,6 +1,7 @@
 #include "FuzzLine.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "Engine.h"
@@ -34,6 +35,7 @@ void Speak(VirtualLine::End& peer, const std::string& say, const std::string& in
 
 TKELCOMM& PlayPeer(const uint8_t* data, size_t size, std::string_view invites) {
   static Line& l = *new Line;  // the watcher may outlive the last input
+  [[maybe_unused]] static const int joinAtExit = std::atexit([] { l.speaker.join(); });
   if (l.speaker.joinable()) l.speaker.join();
   l.peer.Read();
   l.peer.SetRts(true);
