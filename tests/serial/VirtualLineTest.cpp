@@ -14,8 +14,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Reads as the watcher does: takes what is there, else sleeps in WaitEvent
-// (with no limit: a wait that never ends fails the test by its time-out).
+// A wait that never ends fails the test by its time-out.
 std::string ReadFromDevice(SerialDevice& dev, size_t count) {
   const auto deadline = Clock::now() + 5s;
   std::string got;
@@ -28,15 +27,11 @@ std::string ReadFromDevice(SerialDevice& dev, size_t count) {
   return got;
 }
 
-struct ScopedLine {
-  explicit ScopedLine(VirtualLine::Options options = {})
-      : line(VirtualLine::Create(name, options)) {}
-  ~ScopedLine() { VirtualLine::Remove(name); }
+struct ScopedLine : NamedLine {
+  explicit ScopedLine(VirtualLine::Options options = {}) : NamedLine("vl", options) {}
   std::shared_ptr<SerialDevice> Open(int end) {
     return OpenSerialDevice("virtual:" + name + "/" + std::to_string(end));
   }
-  std::string name = UniqueLineName("vl");
-  std::shared_ptr<VirtualLine> line;
 };
 
 // Bytes take 10 bits of line time each and the latency on top; a reader
