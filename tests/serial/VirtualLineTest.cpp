@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <future>
-#include <thread>
 
 #include "Stations.h"
 

@@ -3,7 +3,6 @@
 // that sizes it within its limits.
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QScrollBar>
