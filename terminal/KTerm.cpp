@@ -10,8 +10,6 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
-#include <QStringDecoder>
-#include <QStringEncoder>
 #include <QTimer>
 #include <QVBoxLayout>
 
