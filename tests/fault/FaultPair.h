@@ -11,8 +11,7 @@
 
 namespace faulttest {
 
-constexpr protType kFamilies[] = {pr_XMODEM_CRC_1024, pr_YMODEM, pr_ZMODEM, pr_MLINK};
-constexpr TTranTimes kShortWaits{.PatienceMs = 1500, .StartPauseMs = 300};
+constexpr TTranTimes kShortWaits{.PatienceMs = 1500, .StartPauseMs = 100};
 
 inline std::string Label(protType p) {
   return std::array{"XSum", "XCrc", "X1k", "Ymodem", "YmodemG", "Zmodem", "MLink"}[p];
@@ -32,11 +31,10 @@ struct Pair : StationPair {
   }
   TKELCOMM& ours() { return a.comm; }
   TKELCOMM& peer() { return b.comm; }
-  TKELCOMM& receiving(bool oursSends) { return oursSends ? peer() : ours(); }
   // The sender goes first and waits for the receiver's invitation.
   void Start(bool oursSends) {
     (oursSends ? ours() : peer()).StartUpload(source);
-    receiving(oursSends).StartDownload(target);
+    (oursSends ? peer() : ours()).StartDownload(target);
   }
   // Stops the peer and gives the modem lines back; once the line, unpaced, is
   // quiet, both windows receive again and a next transfer the same way delivers.
@@ -48,10 +46,8 @@ struct Pair : StationPair {
     line->SetOptions({});
     EXPECT_TRUE(WaitFor([&] { return line->end(0).Pending() + line->end(1).Pending() == 0; }, 30s));
     for (int end : {0, 1}) line->end(end).Write("hello");
-    const auto heard = [](Station& s) {
-      return s.window.Bytes().find("hello") != std::string::npos;
-    };
-    EXPECT_TRUE(WaitFor([&] { return heard(a) && heard(b); }, 10s));
+    for (Station* s : {&a, &b})
+      EXPECT_TRUE(WaitFor([s] { return s->window.Bytes().ends_with("hello"); }, 10s));
     WriteFile(source, data = RandomBytes(5000, 77));
     target = dir / "again.bin";
     Start(oursSends);
