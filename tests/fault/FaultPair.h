@@ -11,7 +11,7 @@
 
 namespace faulttest {
 
-constexpr protType kFamilies[] = {pr_XMODEM_CRC_1024, pr_YMODEM, pr_ZMODEM, pr_MLINK};
+constexpr TTranTimes kShortWaits{.PatienceMs = 1500, .StartPauseMs = 100};
 
 inline std::string Label(protType p) {
   return std::array{"XSum", "XCrc", "X1k", "Ymodem", "YmodemG", "Zmodem", "MLink"}[p];
@@ -22,51 +22,38 @@ inline std::string Kept(protType p, const std::string& data) {
   return p > pr_XMODEM_CRC_1024 ? data : PaddedTo(data, p == pr_XMODEM_CRC_1024 ? 1024 : 128);
 }
 
-inline void ShortenWaits(TKELCOMM& comm) {
-  comm.Times.PatienceMs = 1500;
-  comm.Times.StartPauseMs = 300;
-}
-
 struct Pair : StationPair {
   // speed in bit/s, 0 unpaced; size random bytes wait in source.
   Pair(protType protocol, int speed, size_t size, uint32_t seed)
       : StationPair(protocol, {.speed = speed}), protocol(protocol), data(RandomBytes(size, seed)) {
-    ShortenWaits(ours());
-    ShortenWaits(peer());
+    ours().Times = peer().Times = kShortWaits;
     WriteFile(source, data);
   }
   TKELCOMM& ours() { return a.comm; }
   TKELCOMM& peer() { return b.comm; }
-  TKELCOMM& receiving(bool oursSends) { return oursSends ? peer() : ours(); }
   // The sender goes first and waits for the receiver's invitation.
   void Start(bool oursSends) {
     (oursSends ? ours() : peer()).StartUpload(source);
-    receiving(oursSends).StartDownload(target);
+    (oursSends ? peer() : ours()).StartDownload(target);
   }
-  // Stops the peer, gives the modem lines back and lets the line fall quiet.
-  void Settle() {
+  // Stops the peer and gives the modem lines back; once the line, unpaced, is
+  // quiet, both windows receive again and a next transfer the same way delivers.
+  void ExpectWorksAgain(bool oursSends) {
     line->end(1).SetFarCts(true);
     line->end(1).SetFarRlsd(true);
     peer().RequestCancel();
     EXPECT_TRUE(WaitBothIdle(30s));
-    EXPECT_TRUE(WaitFor([&] { return line->end(0).Pending() + line->end(1).Pending() == 0; }, 30s));
     line->SetOptions({});
-  }
-  // Both windows receive again, and a next transfer the same way delivers.
-  void ExpectWorksAgain(bool oursSends) {
-    line->end(1).Write("text for ours");
-    line->end(0).Write("text for the peer");
-    EXPECT_TRUE(
-        WaitFor([&] { return Heard(a, "text for ours") && Heard(b, "text for the peer"); }, 10s));
+    EXPECT_TRUE(WaitFor([&] { return line->end(0).Pending() + line->end(1).Pending() == 0; }, 30s));
+    for (int end : {0, 1}) line->end(end).Write("hello");
+    for (Station* s : {&a, &b})
+      EXPECT_TRUE(WaitFor([s] { return s->window.Bytes().ends_with("hello"); }, 10s));
     WriteFile(source, data = RandomBytes(5000, 77));
     target = dir / "again.bin";
     Start(oursSends);
     ASSERT_TRUE(WaitBothIdle(60s)) << "the next transfer ends";
     EXPECT_EQ(ours().TranResult.load() + peer().TranResult.load(), 2);
     EXPECT_EQ(ReadFile(target), Kept(protocol, data));
-  }
-  static bool Heard(Station& s, const char* text) {
-    return s.window.Bytes().find(text) != std::string::npos;
   }
 
   Station &a = *sender, &b = *receiver;  // ours and the peer
