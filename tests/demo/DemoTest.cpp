@@ -1,26 +1,15 @@
 // The demo line from the KelTerm end: the modem, and the host's transfers.
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include "DemoLine.h"
 #include "Reference.h"
+#include "ShiftJisText.h"
 #include "Stations.h"
 
 namespace {
 
 constexpr size_t npos = std::string::npos;
-
-// UTF-8 to CP932, apart from the demo's own conversion.
-std::string Sjis(std::string utf8) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  std::string out(utf8.size() * 2, '\0');
-  char *in = utf8.data(), *dst = out.data();
-  size_t inLeft = utf8.size(), outLeft = out.size();
-  iconv(cd, &in, &inLeft, &dst, &outLeft);
-  iconv_close(cd);
-  return out.substr(0, out.size() - outLeft);
-}
 
 struct Demo {
   Demo() { comm.SetDevicePath("virtual:" + name), comm.Open(); }
@@ -35,7 +24,7 @@ struct Demo {
     return all.substr(from, mark - from);
   }
   bool Dial() { return comm.WriteString("ATDT03-1234-5678\r"), !Until(kPrompt).empty(); }
-  const std::string kPrompt = Sjis("番号を選んでください> ");
+  const std::string kPrompt = ShiftJisFromUtf8("番号を選んでください> ");
   std::string name = UniqueLineName("demo");
   std::unique_ptr<DemoLine> line = std::make_unique<DemoLine>(name, 0);
   TKELCOMM comm;
@@ -86,7 +75,7 @@ TEST(DemoHost, TransfersOnOurEngineAndTheDemoEndingInOne) {
   demo.comm.Protocol = pr_ZMODEM;
   for (const char* keys : {"26", "36"}) {  // download, then upload
     demo.comm.WriteString(keys);
-    ASSERT_FALSE(demo.Until(Sjis("てください.\r\n")).empty());
+    ASSERT_FALSE(demo.Until(ShiftJisFromUtf8("てください.\r\n")).empty());
     keys[0] == '2' ? demo.comm.StartDownload(dir / "in.bin")
                    : demo.comm.StartUpload(dir / "送信.bin");
     ASSERT_TRUE(WaitFor([&] { return demo.comm.TranMode == 0; }, 30s));
@@ -96,11 +85,11 @@ TEST(DemoHost, TransfersOnOurEngineAndTheDemoEndingInOne) {
   EXPECT_TRUE(ReadFile(dir / "in.bin") == DemoSampleFile());
   char crc[9];
   std::snprintf(crc, sizeof crc, "%08x", Crc32Of(bytes));
-  const std::string report = Sjis("受信しました: 送信.bin 23456 バイト CRC-32 ") + crc;
+  const std::string report = ShiftJisFromUtf8("受信しました: 送信.bin 23456 バイト CRC-32 ") + crc;
   EXPECT_NE(demo.rx.Bytes().find(report + "\r\n"), npos);
   // Ending the demo cancels an XMODEM sender waiting for its invitation.
   demo.comm.WriteString("21");
-  ASSERT_FALSE(demo.Until(Sjis("てください.\r\n")).empty());
+  ASSERT_FALSE(demo.Until(ShiftJisFromUtf8("てください.\r\n")).empty());
   const std::string name = demo.name;
   demo.line.reset();
   EXPECT_EQ(VirtualLine::Find(name), nullptr);
