@@ -40,7 +40,7 @@ TEST(Ring, AFullRingHoldsTheProducerUntilTheTransferEnds) {
   });
   EXPECT_FALSE(WaitFor([&] { return done.load(); }, 50ms));
   e.EndFeed();
-  EXPECT_TRUE(WaitFor([&] { return done.load(); }, 1s));
+  EXPECT_TRUE(WaitFor([&] { return done.load(); }, 10s));
   producer.join();
   EXPECT_TRUE(Take(e, kRxRingCapacity + 10) == first) << "dropped, nothing overwritten";
   e.BeginFeed();

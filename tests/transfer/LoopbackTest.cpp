@@ -67,7 +67,7 @@ TEST_P(Loopback, Transfer) {
   pair.line->end(1).Write("tx");
   EXPECT_EQ(pair.sender->window.WaitBytes(2, 2s), "tx");
   pair.line->end(0).Write("rx");
-  EXPECT_TRUE(WaitFor([&] { return pair.receiver->window.Bytes().ends_with("rx"); }, 2s));
+  EXPECT_TRUE(WaitFor([&] { return pair.receiver->window.Bytes().ends_with("rx"); }, 10s));
 }
 
 constexpr size_t kLarge = 256 * 1024;

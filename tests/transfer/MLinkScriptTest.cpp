@@ -49,7 +49,7 @@ TEST(MLinkSender, RefusedHeaderIsOfferedAgainAfterThePatience) {
 TEST(MLinkSender, CancelDuringTheRetryPauseStopsAtOnce) {
   Sender s(RandomBytes(10, 46), 10000);
   ASSERT_TRUE(Play(s.peer, {"M", s.Header(), "A", ""}));
-  ASSERT_TRUE(WaitFor([&] { return s.comm().TranResult.load() == 0; }, 2s));
+  ASSERT_TRUE(WaitFor([&] { return s.comm().TranResult.load() == 0; }, 10s));
   s.comm().RequestCancel();
   EXPECT_EQ(s.peer.Read(2), "\r\r");
   EXPECT_TRUE(s.peer.station->WaitIdle(3s));
@@ -61,9 +61,9 @@ TEST(MLinkSender, CancelDuringTheRetryPauseStopsAtOnce) {
 TEST(MLinkSender, EArrivingWithTheLastPieceEndsTheTransfer) {
   Sender s(RandomBytes(1000, 47), 1500, true);
   ASSERT_TRUE(Play(s.peer, {"M", s.Header(), "M", ""}));
-  ASSERT_TRUE(WaitFor([&] { return s.comm().Status.TranSize.load() == 128; }, 2s));
+  ASSERT_TRUE(WaitFor([&] { return s.comm().Status.TranSize.load() == 128; }, 10s));
   s.peer.Write("E");
-  ASSERT_TRUE(WaitFor([&] { return s.comm().Engine().RxCount() == 1; }, 2s));
+  ASSERT_TRUE(WaitFor([&] { return s.comm().Engine().RxCount() == 1; }, 10s));
   Play(s.peer, {"", s.data + "\r", "\r", ""});
   ASSERT_TRUE(s.peer.station->WaitIdle(3s));
   EXPECT_EQ(s.comm().TranResult.load(), 1);

@@ -53,5 +53,5 @@ inline void Start(TKELCOMM& comm, const std::string& path, bool upload) {
     comm.StartUpload(path);
   else
     comm.StartDownload(path);
-  ASSERT_TRUE(WaitFor([&] { return comm.TranResult.load() == 1; }, 2s));
+  ASSERT_TRUE(WaitFor([&] { return comm.TranResult.load() == 1; }, 10s));
 }
