@@ -1,11 +1,6 @@
-// Our protocols against lrzsz: sx/rx for XMODEM (rx without -c asks for the
-// 8-bit sum), sb/rb for YMODEM and YMODEM-G, sz/rz for ZMODEM, each way, and
-// the rows where a peer's habits once tripped us: sx -k and sb -k fall back
-// to 128-byte blocks for the tail, sb announces an empty file, sz with
-// 16-bit CRCs, with every control byte escaped or with 8 KiB subpackets, rz
-// resuming a half file or skipping one it cannot write. Then the same on a
-// paced line that damages bits: the acknowledged protocols repeat what was
-// hit and the file still arrives whole.
+// Our protocols against lrzsz (sx/rx, sb/rb, sz/rz), each way, with the rows
+// where a peer's habits once tripped us; then on a paced line that damages
+// bits, where the acknowledged protocols repeat what was hit.
 
 #include <sys/stat.h>
 

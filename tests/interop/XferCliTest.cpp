@@ -1,7 +1,6 @@
-// The command-line tool kelterm-xfer as a user runs it: bad usage ends with
-// code 2 and says why; Ctrl+C cancels and an empty file is refused, both
-// with code 1; and two tools move a file with M-LINK, which has no public
-// peer, on two ptys that socat joins like a cable.
+// kelterm-xfer as a user runs it: bad usage ends with code 2 and says why;
+// Ctrl+C cancels and an empty file is refused, both with code 1; two tools
+// move a file with M-LINK (no other peer has it) on ptys socat joins.
 
 #include <signal.h>
 

@@ -1,17 +1,13 @@
-// The session on a real port and real files: received text into the buffer
-// and the log, the log's file across sessions and failures, and the paced
-// sending of queued text.
+// The session on a real port and real files: received text, the log across
+// sessions and failures, and queued text sent at its pace.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <filesystem>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "Files.h"
 #include "KelComm.h"

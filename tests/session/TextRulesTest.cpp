@@ -1,10 +1,6 @@
-// The terminal's text rules on plain objects: cutting received bytes into
-// lines, the bytes of keys, quoting, the pacing of queued text, the log's
-// name, the back-scroll selection and Shift-JIS conversion.
+// The terminal's text rules: lines, keys, quoting, the pace of queued text,
+// log names, the back-scroll selection and Shift-JIS.
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "KeyBytes.h"
 #include "LogName.h"

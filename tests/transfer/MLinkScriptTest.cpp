@@ -1,6 +1,5 @@
-// Our M-LINK sender and receiver against a peer scripted byte by byte: the
-// retry after a refused header, a cancel during its pause, the verdict with
-// the last piece, and the receiver's answers to each kind of sender.
+// Our M-LINK sides against a peer scripted byte by byte: the retry after a
+// refusal, a cancel in its pause, the verdict, the answers to each sender.
 
 #include "Engine.h"
 #include "PeerScript.h"

@@ -1,6 +1,5 @@
-// Our XMODEM, YMODEM and YMODEM-G sender and receiver against a peer scripted
-// byte by byte: blocks, retries, streaming, the header block, the end of the
-// batch, cancels and noise.
+// Our XMODEM and YMODEM(-G) sides against a peer scripted byte by byte:
+// blocks, retries, streaming, headers, the batch's end, cancels and noise.
 
 #include "Engine.h"
 #include "PeerScript.h"
