@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QToolButton>
+#include <utility>
 
 #include "KTerm.h"
 #include "KelApplication.h"
@@ -32,31 +33,15 @@ TKeyStroke Stroke(const QKeyEvent& key) {
   stroke.Ctrl = mods & Qt::ControlModifier;
   stroke.AltOrMeta = mods & (Qt::AltModifier | Qt::MetaModifier);
   stroke.Text = key.text().toStdString();
-  switch (key.key()) {
-    case Qt::Key_Escape:
-      stroke.Key = kKeyEscape;
-      break;
-    case Qt::Key_Tab:
-      stroke.Key = kKeyTab;
-      break;
-    case Qt::Key_Backtab:
-      stroke.Key = kKeyBacktab;
-      break;
-    case Qt::Key_Backspace:
-      stroke.Key = kKeyBackspace;
-      break;
-    case Qt::Key_Return:
-      stroke.Key = kKeyReturn;
-      break;
-    case Qt::Key_Enter:
-      stroke.Key = kKeyEnter;
-      break;
-    case Qt::Key_Delete:
-      stroke.Key = kKeyDelete;
-      break;
-    default:
-      stroke.Key = key.key() > 0 && key.key() < 0x100 ? key.key() : kKeyOther;
-  }
+  static constexpr std::pair<int, int> kOwnRule[] = {
+      {Qt::Key_Escape, kKeyEscape},   {Qt::Key_Tab, kKeyTab},
+      {Qt::Key_Backtab, kKeyBacktab}, {Qt::Key_Backspace, kKeyBackspace},
+      {Qt::Key_Return, kKeyReturn},   {Qt::Key_Enter, kKeyEnter},
+      {Qt::Key_Delete, kKeyDelete}};
+  const int k = key.key();
+  stroke.Key = k > 0 && k < 0x100 ? k : kKeyOther;
+  for (const auto& [qt, own] : kOwnRule)
+    if (k == qt) stroke.Key = own;
   return stroke;
 }
 
