@@ -88,18 +88,12 @@ std::string Decode(std::string_view sjis, bool& whole) {
   out.reserve(sjis.size() * 3 / 2);
   for (size_t i = 0; i < sjis.size();) {
     const auto b = static_cast<unsigned char>(sjis[i]);
-    if (IsShiftJisLead(b) && i + 1 < sjis.size() &&
-        IsShiftJisTrail(static_cast<unsigned char>(sjis[i + 1]))) {
-      const char16_t c = ShiftJisPair(b, static_cast<unsigned char>(sjis[i + 1]));
-      whole = whole && c != kReplacement;
-      AppendUtf8(out, c);
-      i += 2;
-    } else {
-      const char16_t c = ShiftJisSingle(b);
-      whole = whole && c != kReplacement;
-      AppendUtf8(out, c);
-      ++i;
-    }
+    const unsigned char next = i + 1 < sjis.size() ? sjis[i + 1] : 0;
+    const bool pair = IsShiftJisLead(b) && IsShiftJisTrail(next);
+    const char16_t c = pair ? ShiftJisPair(b, next) : ShiftJisSingle(b);
+    whole = whole && c != kReplacement;
+    AppendUtf8(out, c);
+    i += pair ? 2 : 1;
   }
   return out;
 }
