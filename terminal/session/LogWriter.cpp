@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "WriteAll.h"
+
 TLogWriter::TLogWriter(int fd, std::function<void(int error)> onError)
     : fd_(fd), onError_(std::move(onError)), thread_([this] { Run(); }) {}
 
@@ -36,31 +38,13 @@ void TLogWriter::Run() {
     std::string chunk = std::move(queue_.front());
     queue_.pop_front();
     lock.unlock();
-    if (!failed_) WriteAll(chunk);
+    if (const int error = failed_ ? 0 : WriteAll(fd_, chunk)) Fail(error);
     lock.lock();
   }
   lock.unlock();
   // A close that fails (a network file system writing back late) still
   // releases the descriptor; the user hears of the lost data.
   if (::close(fd_) != 0 && errno != EINTR) Fail(errno);
-}
-
-// One write call for a whole chunk when the file system allows it, so a
-// reader never sees half a line unless the disk is filling up.
-bool TLogWriter::WriteAll(const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      Fail(n < 0 ? errno : ENOSPC);
-      return false;
-    }
-  }
-  return true;
 }
 
 void TLogWriter::Fail(int error) {

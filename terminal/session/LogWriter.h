@@ -34,7 +34,6 @@ class TLogWriter {
 
  private:
   void Run();
-  bool WriteAll(const std::string& bytes);
   void Fail(int error);
 
   int fd_;

@@ -7,24 +7,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "WriteAll.h"
+
 namespace {
 
 std::string Failure(const std::string& path, int error) {
   return path + ": " + std::strerror(error);
-}
-
-bool WriteWhole(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = ENOSPC;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -57,11 +45,12 @@ std::string SaveSettingsFile(const std::string& path, const TSettingList& list) 
   const std::string temp = path + ".new";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return Failure(path, errno);
-  const bool written = WriteWhole(fd, list.ToBytes()) && ::fsync(fd) == 0;
-  const int error = errno;
-  if (::close(fd) != 0 || !written) {
+  int error = WriteAll(fd, list.ToBytes());
+  if (error == 0 && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
     ::unlink(temp.c_str());
-    return Failure(path, written ? errno : error);
+    return Failure(path, error);
   }
   if (std::rename(temp.c_str(), path.c_str()) != 0) {
     const int renameError = errno;
