@@ -6,8 +6,6 @@
 #include "KelComm.h"
 #include "Protocols.h"
 
-namespace {
-
 void SendFrame(TKelEngine& E, int Chunks, int BlockNo) {
   const auto number = static_cast<uint8_t>(BlockNo & 0xFF);
   E.SendByte(Chunks == 1 ? SOH : STX);
@@ -27,6 +25,8 @@ void SendFrame(TKelEngine& E, int Chunks, int BlockNo) {
   }
 }
 
+namespace {
+
 // A streaming sender doesn't wait: it reads a reply only when one is there.
 uint8_t StreamingReply(TKelEngine& E) {
   std::this_thread::yield();
@@ -35,7 +35,7 @@ uint8_t StreamingReply(TKelEngine& E) {
 
 }  // namespace
 
-int SendBlock(TKelEngine& E, TXState& X, int Chunks, int BlockNo, uint8_t alsoAck, int tens) {
+int SendBlock(TKelEngine& E, TXState& X, int Chunks, int BlockNo, uint8_t alsoAck) {
   uint8_t reply = 0;
   int attempt = 0;
   for (;;) {
@@ -44,7 +44,7 @@ int SendBlock(TKelEngine& E, TXState& X, int Chunks, int BlockNo, uint8_t alsoAc
     if (X.Streaming)
       reply = StreamingReply(E);
     else
-      E.WaitReply(reply, tens);
+      E.WaitReply(reply, 10);
     // A receiver that keeps refusing may be counting a sum we don't send.
     if (attempt == 5) E.Check.CheckMode = kCheckCrc16;
     const bool acknowledged = reply == ACK || reply == alsoAck;

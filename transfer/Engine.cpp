@@ -304,8 +304,11 @@ bool IsReplyByte(uint8_t b) {
 // Each 100 ms poll ends as soon as a byte arrives; the whole wait keeps its
 // wall-clock length.
 uint8_t TKelEngine::WaitReply(uint8_t& B, int tens) {
+  return WaitReplyUntil(B, Clock::now() + std::chrono::milliseconds(PatienceMs()) * tens);
+}
+
+uint8_t TKelEngine::WaitReplyUntil(uint8_t& B, Clock::time_point deadline) {
   B = 0;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(PatienceMs()) * tens;
   for (;;) {
     const auto poll = std::min(deadline, Clock::now() + 100ms);
     WaitUntil(poll, [&] { return RxPending() || Stopped(); });

@@ -121,6 +121,8 @@ class TKelEngine {
   // to tens x the patience (10 s), taking the bytes that come; B is the last byte taken, or
   // 0 when none came. Returns B.
   uint8_t WaitReply(uint8_t& B, int tens);
+  // The same wait, up to a deadline.
+  uint8_t WaitReplyUntil(uint8_t& B, Clock::time_point deadline);
   // Sends C until the peer answers (up to 10 times, the patience apart); true when
   // bytes are waiting and the line is ready.
   bool SendInvite(uint8_t C);

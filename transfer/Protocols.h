@@ -37,11 +37,11 @@ constexpr int kBlockEnd = 1;    // EOT
 constexpr int kBlockAgain = 2;  // damaged: ask for it again
 constexpr int kBlockFatal = 9;
 
-// Sends the first Chunks x 128 bytes of Block as block BlockNo and gets it
-// acknowledged: 0, or 9 when it failed. A reply equal to alsoAck counts as
-// an acknowledgement too; tens bounds each wait for a reply (x 10 s).
-int SendBlock(TKelEngine& E, TXState& X, int Chunks, int BlockNo, uint8_t alsoAck = ACK,
-              int tens = 10);
+// Puts the first Chunks x 128 bytes of Block on the line as block BlockNo.
+void SendFrame(TKelEngine& E, int Chunks, int BlockNo);
+// Sends that block and gets it acknowledged: 0, or 9 when it failed. A
+// reply equal to alsoAck counts as an acknowledgement too.
+int SendBlock(TKelEngine& E, TXState& X, int Chunks, int BlockNo, uint8_t alsoAck = ACK);
 // Receives one block into Block: 0 good, 1 EOT, 9 fatal. BlockNo holds the
 // expected number on entry and the received one on return; Chunks is set
 // from the header byte.

@@ -52,15 +52,22 @@ int SendHeader(TKelEngine& E, TXState& X, uint8_t& start) {
   return result;
 }
 
-// Closes the batch: a receiver that asks for the next file within 10 s gets
-// an empty header. One that doesn't ask is no failure.
-void SendBatchEnd(TKelEngine& E, TXState& X) {
-  uint8_t start = 0;
-  E.WaitReply(start, 1);
-  if (start != 'C' && start != 'G') return;
+// Closes the batch: a receiver that asks for the next file gets an empty
+// header. The file is delivered already, so nothing the receiver does here
+// is a failure, and the whole exchange is over within a third of the
+// patience (3 s): a streaming receiver need not acknowledge the empty header
+// and is not waited for; any other is sent it again only on a NAK.
+void SendBatchEnd(TKelEngine& E) {
+  const auto until = TKelEngine::Clock::now() + std::chrono::milliseconds(E.PatienceMs() / 3);
+  uint8_t reply = 0;
+  E.WaitReplyUntil(reply, until);
+  if (reply != 'C' && reply != 'G') return;
+  const bool streaming = reply == 'G';
   E.ClearHeader();
-  X.Streaming = 0;
-  SendBlock(E, X, 1, 0, ACK, 1);
+  do {
+    SendFrame(E, 1, 0);
+    if (!streaming) E.WaitReplyUntil(reply, until);
+  } while (!streaming && reply == NAK && TKelEngine::Clock::now() < until);
 }
 
 // The header and the data blocks; kBlockEnd when the whole file went out.
@@ -98,7 +105,7 @@ void YmodemSend(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
   TranResult = result == kBlockEnd;
   if (TranResult) SendEnd(E, X, TranResult);
   E.CloseFile();
-  if (TranResult && X.LastReply == ACK) SendBatchEnd(E, X);
+  if (TranResult && X.LastReply == ACK) SendBatchEnd(E);
   const bool refused = start == CAN || X.LastReply == CAN;
   if (E.LineReady() && !refused && !TranResult) SendCancel(E);
   E.Delay(1000);
