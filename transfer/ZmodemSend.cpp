@@ -56,8 +56,7 @@ struct TZSendState {
   int32_t FileSize = 0;      // as opened: no ZRPOS may point past it
   int32_t FurthestRpos = 0;  // the furthest position a ZRPOS asked for
   bool Error = false;
-  bool Skipped = false;     // the receiver skipped the file
-  bool Refused = false;     // the receiver answered ZFILE with ZNAK
+  bool Declined = false;    // the receiver skipped (ZSKIP) or refused (ZNAK) the file
   bool LastWasEnd = false;  // the last subpacket ended with ZCRCE
   TFileAhead Ahead;         // follows the file's position
 };
@@ -338,7 +337,7 @@ void ZAfterFileInfo(TZSendState& S) {
     ZGetHeader(S.Z, header, value, S.Error);
     switch (header[0]) {
       case ZSKIP:
-        S.Skipped = true;
+        S.Declined = true;
         return;
       case ZABORT:
       case ZFIN:
@@ -348,7 +347,7 @@ void ZAfterFileInfo(TZSendState& S) {
         break;
       case ZRPOS:
         if (SeekTo(S, value)) {
-          S.Skipped = ZSendFileData(S) == ZSKIP;
+          S.Declined = ZSendFileData(S) == ZSKIP;
           return;
         }
         S.Error = true;
@@ -361,7 +360,7 @@ void ZAfterFileInfo(TZSendState& S) {
         RepeatFileInfoIfLost(S, repeatsLeft);
         break;
       case ZNAK:
-        S.Refused = true;
+        S.Declined = true;
         break;
     }
     goOn =
@@ -384,7 +383,8 @@ bool ZSendFinish(TZSendState& S) {
 // A cancelled transfer on a dead line gives the line a while to come back.
 void WaitForLineAfterCancel(TKelEngine& E) { E.WaitForLine(E.PatienceMs()); }
 
-// Invitation, ZFILE and the data; false when the transfer failed.
+// Invitation, ZFILE and the data; false when the transfer failed, the
+// receiver's ZSKIP or ZNAK included: it did not take the file.
 bool SendOneFile(TZSendState& S) {
   if (!InviteReceiver(S)) return false;
   S.Error = false;
@@ -392,7 +392,7 @@ bool SendOneFile(TZSendState& S) {
   SendFileInfo(S);
   ZAfterFileInfo(S);
   if (S.Error) ZCancel(S.Z);
-  return !S.Error && !S.Refused;
+  return !S.Error && !S.Declined;
 }
 
 }  // namespace
@@ -413,9 +413,9 @@ void ZSendFile(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
     E.CloseFile();
   }
   WaitForLineAfterCancel(E);
-  // A receiver that refused the file still gets the end exchange.
+  // A receiver that declined the file still gets the end exchange.
   bool finished = false;
-  if (good || S.Refused) {
+  if (good || S.Declined) {
     finished = ZSendFinish(S);
     SendCommandText(S.Z, "OO");
   }

@@ -83,9 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
                  Invite(false) + PeerScript{HexHeader(ZRPOS, 0), DataFrom(0, false)} +
                      Finish(Zrinit(false)),
                  1},
-        // The receiver has the file already: a success without data.
-        SendCase{"SkipSucceeds", Invite(true) + Finish(HexHeader(ZSKIP, 0)), 1},
-        // Not taken, so not a success, but no abort either.
+        // Skipped or refused: not taken, so no success, but no abort either.
+        SendCase{"SkipEndsWithoutAbort", Invite(true) + Finish(HexHeader(ZSKIP, 0)), 0},
         SendCase{"NakEndsWithoutAbort", Invite(true) + Finish(HexHeader(ZNAK, 0)), 0},
         SendCase{"AbortIsAnswered",
                  Invite(true) + PeerScript{HexHeader(ZABORT, 0), CancelSequence()}, 0},
