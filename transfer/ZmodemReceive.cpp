@@ -17,6 +17,10 @@ namespace {
 
 constexpr int kTries = 4;
 constexpr int kBadHeaders = 10;
+// A sender that keeps offering further files after ours is let go after
+// this many offers, or after this many patiences (60 s).
+constexpr int kSkipLimit = 100;
+constexpr int kSkipPatiences = 6;
 // ZRecvInit's results besides a frame type: the sender has ended.
 constexpr uint8_t kSenderDone = ZCOMPL;
 
@@ -37,6 +41,10 @@ struct TZRecv {
   int Tries = kTries;
   int64_t FilePos = -1;  // where the file's next write lands; -1 unknown
   bool Offered = false;  // a file was announced
+  // The file is in: further offers are skipped and leave the status alone.
+  bool Skipping = false;
+  // When the sender's time is up; ZRecvInit gives up on it then.
+  TKelEngine::Clock::time_point Until = TKelEngine::Clock::time_point::max();
   // Received data not yet written, which belongs at file position WaitingAt.
   std::vector<uint8_t> Waiting;
   int32_t WaitingAt = 0;
@@ -64,7 +72,9 @@ TZRecv::~TZRecv() {
   WriteWaiting(*this, ignored);
 }
 
-bool Going(const TZRecv& R) { return !R.Error && R.E.LineReady() && !R.E.Cancelled(); }
+bool Going(const TZRecv& R) {
+  return !R.Error && R.E.LineReady() && !R.E.Cancelled() && TKelEngine::Clock::now() < R.Until;
+}
 
 void SendHex(TZRecv& R, uint8_t type, int32_t value = 0) {
   ZSendHexHeader(R.Z, ZStoreHeader(type, value));
@@ -128,7 +138,7 @@ Next TakeFileOffer(TZRecv& R, uint8_t& result, int& badCount) {
   const uint8_t end = ReadSubpacket(R, count, bad);
   result = ZFILE;
   R.Offered = true;
-  TakeFileInfo(R, count);
+  if (!R.Skipping) TakeFileInfo(R, count);
   if (end == ZCRCW && !bad) return Next::Finish;
   SendHex(R, ZNAK);
   if (bad) LoseOne(R, badCount);
@@ -192,8 +202,8 @@ uint8_t ZRecvInit(TZRecv& R) {
       int32_t value = 0;
       if (ZGetHeader(R.Z, header, value, R.Error) == ZBIN32) R.E.Check.CheckMode = kCheckCrc32;
       next = OnInitHeader(R, header, result, badCount);
-    } while (next == Next::Read && !R.Error && R.E.LineReady());
-  } while (next == Next::Offer && !R.Error && R.E.LineReady());
+    } while (next == Next::Read && Going(R));
+  } while (next == Next::Offer && Going(R));
   return result;
 }
 
@@ -362,11 +372,16 @@ uint8_t AwaitFile(TZRecv& R) {
   return result;
 }
 
-// Step 5: every further file is skipped until the sender ends.
+// Step 5: every further file is skipped until the sender ends. One that
+// goes on offering is let go after its limit: ours is in, so the session
+// then ends as if the sender had.
 void AwaitEnd(TZRecv& R) {
   R.Tries = kTries;
-  while (Going(R)) {
+  R.Skipping = true;
+  R.Until = TKelEngine::Clock::now() + std::chrono::milliseconds(R.E.PatienceMs()) * kSkipPatiences;
+  for (int offers = 0; Going(R);) {
     const uint8_t result = ZRecvInit(R);
+    if (result == ZFILE && ++offers >= kSkipLimit) break;
     if (result == ZFILE)
       SendHex(R, ZSKIP);
     else

@@ -26,7 +26,7 @@ TEST(ZmodemSession, SecondFileIsSkippedAndTheSessionSucceeds) {
   ASSERT_TRUE(peer.WaitExit(15000)) << peer.Log();
   EXPECT_EQ(comm->TranResult.load(), 1) << peer.Log();
   EXPECT_TRUE(ReadFile(dir / "ours.bin") == data);
-  EXPECT_EQ(comm->Status.RecvName.get(), "second.bin");
+  EXPECT_EQ(comm->Status.RecvName.get(), "data.bin");
 }
 
 TEST(ZmodemSession, RemoteCommandIsNeverRun) {

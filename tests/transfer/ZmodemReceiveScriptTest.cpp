@@ -30,8 +30,8 @@ std::string Payload(size_t size, uint32_t seed) {
   return data;
 }
 
-std::string Offer(size_t size, bool crc32) {
-  std::string info = "Data.Bin" + std::string(1, '\0') + std::to_string(size) + " 13414537017 0";
+std::string Offer(size_t size, bool crc32, const std::string& name = "Data.Bin") {
+  std::string info = name + '\0' + std::to_string(size) + " 13414537017 0";
   return BinHeader(ZFILE, 0, crc32) + Subpacket(Padded(info, 128, '\0'), 'k', crc32);
 }
 
@@ -108,6 +108,21 @@ TEST(ZmodemReceive, HangUpRightAfterTheSendersOoIsStillASuccess) {
     r.Ends(1, data);
     EXPECT_EQ(r.peer.Read(1, 100ms), "") << "no ZFIN again once the OO came";
   }
+}
+
+// Further files are skipped and leave the status to ours; a sender that
+// goes on offering them is let go at its hundredth offer, as a success.
+TEST(ZmodemReceive, EndlessFurtherOffersEndAtTheHundredth) {
+  Receiver r;
+  const std::string data = Payload(1500, 5);
+  PeerScript script = {"", kZrinit, Offer(1500, true), Rpos(true), Stream(data, true), kZrinit};
+  for (int i = 1; i < 100; ++i)
+    script = script + PeerScript{Offer(9, true, "more"), HexHeader(ZSKIP, 0) + kZrinit};
+  ASSERT_TRUE(Play(r.peer, script + PeerScript{Offer(9, true, "more"), HexHeader(ZFIN, 1500)}));
+  r.peer.Write("OO");
+  r.Ends(1, data);
+  EXPECT_EQ(r.comm().Status.RecvName.get() + " " + std::to_string(r.comm().Status.FileSize),
+            "Data.Bin 1500");
 }
 
 // A ZCOMMAND is answered as done and never run; a sender with no file to
