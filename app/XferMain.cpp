@@ -2,8 +2,9 @@
 // program's transfer engine, without the window. It shows the progress
 // dialog's figures on one line of standard error, turns Ctrl+C into a
 // cancel request, and reports the outcome in its exit code: 0 success,
-// 1 failed or cancelled transfer, 2 bad usage or a device or file it could
-// not open.
+// 1 failed or cancelled transfer, 2 bad usage, a device it could not open,
+// or a file it could not read (send) or create (receive); with 2 nothing has
+// gone on the line.
 //
 // Threading. The engine runs on its own worker; this main thread only
 // starts it, polls its fields every 150 ms and forwards the cancel. The
@@ -221,6 +222,17 @@ void CheckReadable(const std::string& path) {
   }
 }
 
+// The receive target must be a file the transfer can create or replace. The
+// check leaves nothing behind: a file it created it removes again.
+void CheckCreatable(const std::string& path) {
+  struct stat st;
+  const bool existed = stat(path.c_str(), &st) == 0;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) throw SetupError("cannot create " + path + ": " + strerror(errno));
+  close(fd);
+  if (!existed) unlink(path.c_str());
+}
+
 void OpenLine(TKELCOMM& comm, const Request& r) {
   comm.SetDevicePath(r.device);
   comm.SetBaudRate(r.speed);
@@ -279,7 +291,10 @@ int main(int argc, char** argv) {
       PrintUsage(stdout);
       return kExitSuccess;
     }
-    if (request.send) CheckReadable(request.path);
+    if (request.send)
+      CheckReadable(request.path);
+    else
+      CheckCreatable(request.path);
     InstallSignalPipe();
     TKELCOMM comm;
     OpenLine(comm, request);

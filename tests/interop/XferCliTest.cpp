@@ -31,6 +31,8 @@ ToolRun RunTool(const TempDir& dir, std::vector<std::string> args) {
 
 TEST(XferCli, BadUsageEndsWithCodeTwoAndSaysWhy) {
   TempDir dir;
+  PtyPair line;
+  ASSERT_TRUE(line.ok());
   const std::vector<std::pair<std::vector<std::string>, const char*>> cases = {
       {{}, "missing command"},
       {{"send", "x"}, "missing -p PROTOCOL"},
@@ -38,6 +40,7 @@ TEST(XferCli, BadUsageEndsWithCodeTwoAndSaysWhy) {
       {{"-p", "ymodem", "receive", "a", "b"}, "wrong number of arguments for receive"},
       {{"-p", "ymodem", "send", dir / "missing.bin"}, "cannot read"},
       {{"-d", "/nonexistent/tty", "-p", "ymodem", "receive", "x"}, "cannot open /nonexistent/tty"},
+      {{"-d", line.slavePath(), "-p", "ymodem", "receive", dir / "no/x"}, "cannot create"},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(message);
@@ -45,6 +48,7 @@ TEST(XferCli, BadUsageEndsWithCodeTwoAndSaysWhy) {
     EXPECT_EQ(r.code, 2) << r.output;
     EXPECT_NE(r.output.find(message), std::string::npos) << r.output;
   }
+  EXPECT_EQ(line.Read(1, 200), "") << "nothing on the line";
 }
 
 TEST(XferCli, InterruptCancelsTheTransfer) {
