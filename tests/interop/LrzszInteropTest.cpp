@@ -59,9 +59,8 @@ void RunRow(const Row& r, VirtualLine::Options options = {}) {
     EXPECT_NE(peer.ExitCode(), 0) << "a failure on both sides, not a silent loss";
     return;
   }
-  const bool skipped = r.before == Before::FolderInTheWay;
-  EXPECT_EQ(comm->TranResult.load(), skipped ? 0 : 1) << peer.Log();
-  if (skipped) {
+  EXPECT_EQ(comm->TranResult.load(), r.before == Before::FolderInTheWay ? 0 : 1) << peer.Log();
+  if (r.before == Before::FolderInTheWay) {
     EXPECT_EQ(comm->Status.TranSize.load(), 0) << "the skipped file is not sent";
     return;
   }
