@@ -4,7 +4,6 @@
 
 #include "KeyBytes.h"
 #include "LogName.h"
-#include "Quoting.h"
 #include "Selection.h"
 #include "SendQueue.h"
 #include "ShiftJisText.h"
@@ -65,14 +64,18 @@ TEST(KeyBytes, KeysTypeTheBytesATerminalKeyboardGives) {
   for (const Row& r : rows) EXPECT_EQ(KeyBytes(r.key), r.bytes) << r.key.Key << " " << r.key.Text;
 }
 
-TEST(Quoting, MarksEveryLineButNoneAfterAFinalLineFeed) {
-  const std::pair<std::string, std::string> rows[] = {
-      {"", ">"},
-      {"A\r\nB\r\nC\r\nD", ">A\r\n>B\r\n>C\r\n>D"},
-      {"A\r\nB\r\n", ">A\r\n>B\r\n"},
-      {"\n\n", ">\n>\n"},
+// Whatever line ends the clipboard holds, the host gets CR LF.
+TEST(Quoting, PasteEndsLinesWithCrLfAndMarksEveryLineButNoneAfterTheLast) {
+  const std::tuple<std::string, std::string, std::string> rows[] = {
+      {"", "", ">"},
+      {"A\r\nB\r\nC\r\nD", "A\r\nB\r\nC\r\nD", ">A\r\n>B\r\n>C\r\n>D"},
+      {"A\nB\n", "A\r\nB\r\n", ">A\r\n>B\r\n"},
+      {"A\rB\r\r\n\nC", "A\r\nB\r\n\r\n\r\nC", ">A\r\n>B\r\n>\r\n>\r\n>C"},
   };
-  for (const auto& [text, quoted] : rows) EXPECT_EQ(QuoteText(text), quoted) << text;
+  for (const auto& [text, plain, quoted] : rows) {
+    EXPECT_EQ(PasteBytes(text, false), plain) << text;
+    EXPECT_EQ(PasteBytes(text, true), quoted) << text;
+  }
 }
 
 TEST(SendQueue, PasteLeavesFirstInChunksAndAQueueKeeps32000BytesAfterAChunk) {
