@@ -1,9 +1,10 @@
 // The terminal's text rules: lines, keys, quoting, the pace of queued text,
-// log names, the back-scroll selection and Shift-JIS.
+// log names, the back-scroll selection, Shift-JIS and peers' names shown.
 #include <gtest/gtest.h>
 
 #include "KeyBytes.h"
 #include "LogName.h"
+#include "Names.h"
 #include "Selection.h"
 #include "SendQueue.h"
 #include "ShiftJisText.h"
@@ -155,6 +156,12 @@ TEST(ShiftJis, LackingCharactersEncodeAsQuestionMarksAndBadBytesDecodeAsReplacem
   for (const auto& [sjis, utf8] : decode) EXPECT_EQ(Utf8FromShiftJis(sjis), utf8) << sjis;
   EXPECT_EQ(PathFromShiftJis("\x95\x5c.LOG"), "\xe8\xa1\xa8.LOG");
   EXPECT_EQ(PathFromShiftJis("\x85\x40.LOG"), "\x85\x40.LOG");  // kept as it stands
+  const std::pair<std::string, std::string> shown[] = {
+      {"a\x1b]0;OWNED\x07\x1b[2J\rb", "a\\x1b]0;OWNED\\x07\\x1b[2J\\x0db"},
+      {"\x9b;2J\x7f\x85", "\\x9b;2J\\x7f\\x85"},  // lone C1 bytes
+      {"\x83\x9b\x95\x5c", "\x83\x9b\x95\x5c"},   // pairs with C1 and "\" second bytes
+  };
+  for (const auto& [name, visible] : shown) EXPECT_EQ(VisibleName(name), visible) << visible;
 }
 
 }  // namespace
