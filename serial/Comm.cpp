@@ -119,7 +119,17 @@ void TComm::Open() {
     device_ = dev;
   }
   open_.store(true, std::memory_order_release);
-  ApplyAllSettings();
+  try {
+    ApplyAllSettings();
+  } catch (...) {
+    open_.store(false, std::memory_order_release);
+    {
+      std::lock_guard lock(deviceMutex_);
+      device_.reset();
+    }
+    dev->Close();
+    throw;
+  }
   // The watcher watches received characters on top of the chosen events.
   deviceMask_ = eventMask_.bits() | EV_RXCHAR;
   auto state = std::make_shared<WatchState>(dev);
@@ -245,17 +255,20 @@ TCommNotifyRxTxEvent TComm::SwapCommReceive(TCommNotifyRxTxEvent handler) {
 
 // ---- Settings -------------------------------------------------------------
 
-void TComm::ApplyDcbChange(const std::function<void(TDcb&)>& change) {
+bool TComm::ApplyDcbChange(const std::function<void(TDcb&)>& change) {
   auto dev = Device();
-  if (!dev) return;
+  if (!dev) return true;
   TDcb dcb = dev->Dcb();
   change(dcb);
-  dev->ApplyDcb(dcb);
+  return dev->ApplyDcb(dcb);
 }
 
+// A speed below 1 reaches the device as 0, which no line runs.
 void TComm::ConfigureBaudRate(TDcb& dcb) const {
-  dcb.BaudRate = static_cast<uint32_t>(baudRate_ == -1 ? baudRateUserDefined_ : baudRate_);
+  dcb.BaudRate = static_cast<uint32_t>(std::max(EffectiveBaudRate(), 0));
 }
+
+int TComm::EffectiveBaudRate() const { return baudRate_ == -1 ? baudRateUserDefined_ : baudRate_; }
 
 void TComm::ConfigureFlowControls(TDcb& dcb) const {
   dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = false;
@@ -287,7 +300,8 @@ void TComm::ConfigureFlowControls(TDcb& dcb) const {
 
 void TComm::SetBaudRate(int value) {
   baudRate_ = value;
-  ApplyDcbChange([this](TDcb& d) { ConfigureBaudRate(d); });
+  if (!ApplyDcbChange([this](TDcb& d) { ConfigureBaudRate(d); }))
+    throw ECommError(FormatCode("設定エラー BaudRate = ", EffectiveBaudRate()));
 }
 
 void TComm::SetParityBits(TCommParityBits value) {

@@ -388,8 +388,9 @@ class VirtualDevice final : public SerialDevice {
   bool ParkWhileHeld(int wakeFd);
   // A block no UART could run is refused, as SetCommState refuses it.
   static bool Valid(const TDcb& dcb) {
-    return dcb.ByteSize >= 4 && dcb.ByteSize <= 8 && dcb.Parity <= 4 && dcb.StopBits <= 2 &&
-           dcb.fDtrControl <= DTR_CONTROL_HANDSHAKE && dcb.fRtsControl <= RTS_CONTROL_TOGGLE;
+    return dcb.BaudRate > 0 && dcb.ByteSize >= 4 && dcb.ByteSize <= 8 && dcb.Parity <= 4 &&
+           dcb.StopBits <= 2 && dcb.fDtrControl <= DTR_CONTROL_HANDSHAKE &&
+           dcb.fRtsControl <= RTS_CONTROL_TOGGLE;
   }
 
   // Runs f on the line brought up to now; once closed, fails with EBADF and
