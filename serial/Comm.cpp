@@ -167,10 +167,22 @@ void TComm::Close() {
   }
   deviceMask_ = 0;
   txPending_ = false;
+  DrainOutput(*dev);
   dev->SetDtr(false);
   dev->Purge();
   dev->Close();
   PublishLineState(0);
+}
+
+// The last bytes written (a protocol's final ACK, a modem's hang-up) leave
+// before the purge. A line held by flow control gets a second more than its
+// speed needs, then loses what still waits.
+void TComm::DrainOutput(SerialDevice& dev) {
+  const size_t queued = dev.OutQueue();
+  if (queued == 0) return;
+  const auto deadline =
+      Clock::now() + std::chrono::microseconds(dev.SendTimeUs(queued)) + kIoPatience;
+  while (dev.OutQueue() > 0 && Clock::now() < deadline) dev.WaitOutputRoom(RemainingMs(deadline));
 }
 
 int TComm::Write(const void* Buffer, int Count) {

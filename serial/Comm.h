@@ -215,6 +215,7 @@ class TComm {
   void ConfigureBaudRate(TDcb& dcb) const;
   int EffectiveBaudRate() const;  // BaudRateUserDefined when BaudRate is -1
   void ConfigureFlowControls(TDcb& dcb) const;
+  static void DrainOutput(SerialDevice& dev);
   void Watch(std::shared_ptr<WatchState> state);
   void WatchOnce(WatchState& state);
   uint32_t CollectEvents(WatchState& state);

@@ -213,6 +213,7 @@ class PosixSerialDevice final : public SerialDevice {
   bool HungUp() override;
   void WaitEvent(int wakeFd, int timeoutMs, bool wantInput) override;
   void WaitOutputRoom(int timeoutMs) override;
+  int64_t SendTimeUs(size_t bytes) const override;
   void Close() override;
 
  private:
@@ -236,7 +237,6 @@ class PosixSerialDevice final : public SerialDevice {
   void RecordHangUp() {
     if (!hungUp_.exchange(true)) hangUpUnseen_ = true;
   }
-  int64_t DrainTimeUs(size_t bytes) const;
   // A transfer asks for the lines before every byte; on a pty the answer
   // only changes at a hang-up, which every wait reports anyway. Looking at
   // most once per interval keeps a poll() off every byte.
@@ -507,7 +507,7 @@ void PosixSerialDevice::WaitOutputRoom(int timeoutMs) {
   // streaming into it is not held back, and they grow while it lags.
   const int64_t lag = pauseUs_.load();
   pauseUs_ = std::min(lag * 2, kLongestPauseUs);
-  int64_t pause = std::max(lag, DrainTimeUs(static_cast<size_t>(std::max(after, 0))));
+  int64_t pause = std::max(lag, SendTimeUs(static_cast<size_t>(std::max(after, 0))));
   if (timeoutMs >= 0) pause = std::min(pause, int64_t{timeoutMs} * 1000);
   const timespec wait{static_cast<time_t>(pause / 1'000'000),
                       static_cast<long>(pause % 1'000'000) * 1000};
@@ -515,8 +515,7 @@ void PosixSerialDevice::WaitOutputRoom(int timeoutMs) {
   ppoll(&closing, 1, &wait, nullptr);
 }
 
-// The time the line needs to send bytes at its speed.
-int64_t PosixSerialDevice::DrainTimeUs(size_t bytes) const {
+int64_t PosixSerialDevice::SendTimeUs(size_t bytes) const {
   const TDcb dcb = Dcb();
   const uint64_t bitsPerByte =
       1 + std::max<uint64_t>(dcb.ByteSize, 5) + (dcb.Parity ? 1 : 0) + (dcb.StopBits ? 2 : 1);

@@ -375,6 +375,11 @@ class VirtualDevice final : public SerialDevice {
 
   void WaitEvent(int wakeFd, int timeoutMs, bool wantInput) override;
   void WaitOutputRoom(int timeoutMs) override;
+  // The line's own pace, whatever speed the block names.
+  int64_t SendTimeUs(size_t bytes) const override {
+    std::lock_guard lock(x_.mutex);
+    return static_cast<int64_t>(bytes) * x_.interval.count() / 1000;
+  }
 
   void Close() override {
     std::lock_guard lock(x_.mutex);

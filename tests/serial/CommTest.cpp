@@ -38,7 +38,8 @@ class CommOnVirtualLine : public ::testing::Test {
 };
 
 // DTR (the modem's "terminal ready") follows the port; the device is held
-// until Close, which like Open may come twice.
+// until Close, which lets the queued bytes leave first and like Open may come
+// twice.
 TEST_F(CommOnVirtualLine, DtrFollowsThePortAndTheDeviceIsHeldUntilClose) {
   comm_.Open();
   comm_.Open();
@@ -46,7 +47,11 @@ TEST_F(CommOnVirtualLine, DtrFollowsThePortAndTheDeviceIsHeldUntilClose) {
   TComm second;
   second.SetDevicePath("virtual:" + name_);
   EXPECT_THROW(second.Open(), ECommOpenError);
+  line_->SetOptions({.speed = 9600});
+  const std::string last(300, 'z');  // still queued on the paced line at the close
+  comm_.WriteString(last);
   comm_.Close();
+  EXPECT_EQ(far().ReadFor(last.size(), 30s), last);
   comm_.Close();
   EXPECT_FALSE(far().ModemStatus() & MS_DSR_ON);
   EXPECT_NO_THROW(second.Open());
