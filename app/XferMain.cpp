@@ -25,6 +25,7 @@
 #include <string>
 
 #include "KelComm.h"
+#include "Names.h"
 #include "ShiftJisText.h"
 
 namespace {
@@ -272,7 +273,7 @@ int RunTransfer(TKELCOMM& comm, const Request& r) {
   const bool good = comm.TranResult.load() == 1;
   const std::string announced = comm.Status.RecvName.get();
   if (good && !announced.empty()) {
-    const std::string shown = Utf8FromShiftJis(announced);
+    const std::string shown = Utf8FromShiftJis(VisibleName(announced));
     std::fprintf(stderr, "kelterm-xfer: received %s as %s\n", shown.c_str(), r.path.c_str());
   }
   std::fprintf(stderr, "kelterm-xfer: %s\n",

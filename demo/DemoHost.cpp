@@ -9,6 +9,7 @@
 #include "DemoLine.h"
 #include "DemoTexts.h"
 #include "Engine.h"
+#include "Names.h"
 
 namespace {
 
@@ -24,14 +25,6 @@ void WriteSample(const std::string& path) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(DemoSampleFile().data(), static_cast<std::streamsize>(DemoSampleFile().size()));
   if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-// A name a caller announced, fit to be printed: control bytes (which never
-// occur inside a Shift-JIS character) become "?".
-std::string Printable(std::string name) {
-  for (char& c : name)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return name;
 }
 
 }  // namespace
@@ -213,6 +206,6 @@ std::string DemoHost::ReceivedReport() {
   }
   const std::string name = port_.Comm().Status.RecvName.get();
   return demotext::ReceivedReport(
-      name.empty() ? demotext::ToSjis(demotext::kNoName) : Printable(name), size,
+      name.empty() ? demotext::ToSjis(demotext::kNoName) : VisibleName(name), size,
       ~check.CheckValue());
 }

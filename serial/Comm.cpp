@@ -119,7 +119,17 @@ void TComm::Open() {
     device_ = dev;
   }
   open_.store(true, std::memory_order_release);
-  ApplyAllSettings();
+  try {
+    ApplyAllSettings();
+  } catch (...) {
+    open_.store(false, std::memory_order_release);
+    {
+      std::lock_guard lock(deviceMutex_);
+      device_.reset();
+    }
+    dev->Close();
+    throw;
+  }
   // The watcher watches received characters on top of the chosen events.
   deviceMask_ = eventMask_.bits() | EV_RXCHAR;
   auto state = std::make_shared<WatchState>(dev);
@@ -157,10 +167,22 @@ void TComm::Close() {
   }
   deviceMask_ = 0;
   txPending_ = false;
+  DrainOutput(*dev);
   dev->SetDtr(false);
   dev->Purge();
   dev->Close();
   PublishLineState(0);
+}
+
+// The last bytes written (a protocol's final ACK, a modem's hang-up) leave
+// before the purge. A line held by flow control gets a second more than its
+// speed needs, then loses what still waits.
+void TComm::DrainOutput(SerialDevice& dev) {
+  const size_t queued = dev.OutQueue();
+  if (queued == 0) return;
+  const auto deadline =
+      Clock::now() + std::chrono::microseconds(dev.SendTimeUs(queued)) + kIoPatience;
+  while (dev.OutQueue() > 0 && Clock::now() < deadline) dev.WaitOutputRoom(RemainingMs(deadline));
 }
 
 int TComm::Write(const void* Buffer, int Count) {
@@ -245,17 +267,20 @@ TCommNotifyRxTxEvent TComm::SwapCommReceive(TCommNotifyRxTxEvent handler) {
 
 // ---- Settings -------------------------------------------------------------
 
-void TComm::ApplyDcbChange(const std::function<void(TDcb&)>& change) {
+bool TComm::ApplyDcbChange(const std::function<void(TDcb&)>& change) {
   auto dev = Device();
-  if (!dev) return;
+  if (!dev) return true;
   TDcb dcb = dev->Dcb();
   change(dcb);
-  dev->ApplyDcb(dcb);
+  return dev->ApplyDcb(dcb);
 }
 
+// A speed below 1 reaches the device as 0, which no line runs.
 void TComm::ConfigureBaudRate(TDcb& dcb) const {
-  dcb.BaudRate = static_cast<uint32_t>(baudRate_ == -1 ? baudRateUserDefined_ : baudRate_);
+  dcb.BaudRate = static_cast<uint32_t>(std::max(EffectiveBaudRate(), 0));
 }
+
+int TComm::EffectiveBaudRate() const { return baudRate_ == -1 ? baudRateUserDefined_ : baudRate_; }
 
 void TComm::ConfigureFlowControls(TDcb& dcb) const {
   dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = false;
@@ -287,7 +312,8 @@ void TComm::ConfigureFlowControls(TDcb& dcb) const {
 
 void TComm::SetBaudRate(int value) {
   baudRate_ = value;
-  ApplyDcbChange([this](TDcb& d) { ConfigureBaudRate(d); });
+  if (!ApplyDcbChange([this](TDcb& d) { ConfigureBaudRate(d); }))
+    throw ECommError(FormatCode("設定エラー BaudRate = ", EffectiveBaudRate()));
 }
 
 void TComm::SetParityBits(TCommParityBits value) {

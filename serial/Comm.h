@@ -119,6 +119,7 @@ class TComm {
   TComm& operator=(const TComm&) = delete;
 
   void Open();
+  // Lets what is queued leave first (DrainOutput), then closes.
   void Close();
   bool IsOpen() const { return open_.load(std::memory_order_acquire); }
 
@@ -135,6 +136,9 @@ class TComm {
   uint8_t Port() const { return port_; }
   void SetPort(uint8_t value) { port_ = value; }
   int BaudRate() const { return baudRate_; }
+  // While open, a speed the device cannot run raises ECommError
+  // ("設定エラー BaudRate = %d") and the line keeps its speed; Open raises
+  // the same and stays closed.
   void SetBaudRate(int value);
   int BaudRateUserDefined() const { return baudRateUserDefined_; }
   void SetBaudRateUserDefined(int value) { baudRateUserDefined_ = value; }
@@ -205,10 +209,13 @@ class TComm {
 
  private:
   struct WatchState;
-  void ApplyDcbChange(const std::function<void(TDcb&)>& change);
+  // False when the open device refused the changed block.
+  bool ApplyDcbChange(const std::function<void(TDcb&)>& change);
   void ApplyAllSettings();
   void ConfigureBaudRate(TDcb& dcb) const;
+  int EffectiveBaudRate() const;  // BaudRateUserDefined when BaudRate is -1
   void ConfigureFlowControls(TDcb& dcb) const;
+  static void DrainOutput(SerialDevice& dev);
   void Watch(std::shared_ptr<WatchState> state);
   void WatchOnce(WatchState& state);
   uint32_t CollectEvents(WatchState& state);

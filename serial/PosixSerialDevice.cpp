@@ -36,7 +36,8 @@ using Clock = std::chrono::steady_clock;
 // Devices with modem lines give no wake-up when a line changes; they are
 // looked at this often while a wait lasts.
 constexpr int kModemPollMs = 10;
-constexpr auto kPtyPollInterval = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(5));
+constexpr auto kPtyPollInterval =
+    std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(5));
 constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
 // A writer that finds no room waits this long at first, twice as long each
 // time the queue still has not moved, and at most the longest pause (or the
@@ -153,6 +154,17 @@ bool ValidDcb(const TDcb& dcb) {
          dcb.fRtsControl <= RTS_CONTROL_TOGGLE;
 }
 
+// A driver takes a speed it cannot run without an error and runs the
+// nearest it has, or the old one: what counts is the speed read back. It
+// may differ by the 2 % a UART tolerates.
+bool RunsAtSpeed(int fd, uint32_t wanted) {
+  uint32_t speed = 0;
+  bool custom = false;
+  if (!ReadLineSpeed(fd, &speed, &custom)) return false;
+  const uint64_t off = speed > wanted ? speed - wanted : wanted - speed;
+  return off * 50 <= wanted;
+}
+
 // Errors of a line whose other side has gone (a closed pty master, an
 // unplugged adapter).
 bool IsGone(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
@@ -201,6 +213,7 @@ class PosixSerialDevice final : public SerialDevice {
   bool HungUp() override;
   void WaitEvent(int wakeFd, int timeoutMs, bool wantInput) override;
   void WaitOutputRoom(int timeoutMs) override;
+  int64_t SendTimeUs(size_t bytes) const override;
   void Close() override;
 
  private:
@@ -224,7 +237,6 @@ class PosixSerialDevice final : public SerialDevice {
   void RecordHangUp() {
     if (!hungUp_.exchange(true)) hangUpUnseen_ = true;
   }
-  int64_t DrainTimeUs(size_t bytes) const;
   // A transfer asks for the lines before every byte; on a pty the answer
   // only changes at a hang-up, which every wait reports anyway. Looking at
   // most once per interval keeps a poll() off every byte.
@@ -262,7 +274,12 @@ bool PosixSerialDevice::ApplyDcb(const TDcb& dcb) {
     return false;
   }
   std::lock_guard lock(dcbMutex_);
-  if (!ApplyLineSettings(dcb) || !ApplyModemControls(dcb)) return false;
+  if (!ApplyLineSettings(dcb) || !ApplyModemControls(dcb)) {
+    const int error = errno;
+    ApplyLineSettings(dcb_);  // the line goes back to the block it ran
+    errno = error;
+    return false;
+  }
   dcb_ = dcb;
   return true;
 }
@@ -282,7 +299,10 @@ bool PosixSerialDevice::ApplyLineSettings(const TDcb& dcb) {
   const bool standard = StandardSpeedCode(dcb.BaudRate, &code);
   if (standard && cfsetspeed(&t, code) != 0) return false;
   if (tcsetattr(fd_, TCSANOW, &t) != 0 && !(errno == EINVAL && PtyTookTheRest(t))) return false;
-  return standard || WriteCustomLineSpeed(fd_, dcb.BaudRate);
+  if (!standard && !WriteCustomLineSpeed(fd_, dcb.BaudRate)) return false;
+  if (RunsAtSpeed(fd_, dcb.BaudRate)) return true;
+  errno = EINVAL;
+  return false;
 }
 
 // A pty always runs CS8 without parity. When a change asks only for data
@@ -487,7 +507,7 @@ void PosixSerialDevice::WaitOutputRoom(int timeoutMs) {
   // streaming into it is not held back, and they grow while it lags.
   const int64_t lag = pauseUs_.load();
   pauseUs_ = std::min(lag * 2, kLongestPauseUs);
-  int64_t pause = std::max(lag, DrainTimeUs(static_cast<size_t>(std::max(after, 0))));
+  int64_t pause = std::max(lag, SendTimeUs(static_cast<size_t>(std::max(after, 0))));
   if (timeoutMs >= 0) pause = std::min(pause, int64_t{timeoutMs} * 1000);
   const timespec wait{static_cast<time_t>(pause / 1'000'000),
                       static_cast<long>(pause % 1'000'000) * 1000};
@@ -495,8 +515,7 @@ void PosixSerialDevice::WaitOutputRoom(int timeoutMs) {
   ppoll(&closing, 1, &wait, nullptr);
 }
 
-// The time the line needs to send bytes at its speed.
-int64_t PosixSerialDevice::DrainTimeUs(size_t bytes) const {
+int64_t PosixSerialDevice::SendTimeUs(size_t bytes) const {
   const TDcb dcb = Dcb();
   const uint64_t bitsPerByte =
       1 + std::max<uint64_t>(dcb.ByteSize, 5) + (dcb.Parity ? 1 : 0) + (dcb.StopBits ? 2 : 1);

@@ -103,6 +103,8 @@ class SerialDevice {
   virtual void WaitEvent(int wakeFd, int timeoutMs, bool wantInput) = 0;
   // Sleeps until the output queue may have shrunk, or timeoutMs passed.
   virtual void WaitOutputRoom(int timeoutMs) = 0;
+  // The time the line needs to send bytes at the pace it runs.
+  virtual int64_t SendTimeUs(size_t bytes) const = 0;
 
   // Ends waits in progress and releases the device; later calls fail cleanly.
   virtual void Close() = 0;

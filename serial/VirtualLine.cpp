@@ -375,6 +375,11 @@ class VirtualDevice final : public SerialDevice {
 
   void WaitEvent(int wakeFd, int timeoutMs, bool wantInput) override;
   void WaitOutputRoom(int timeoutMs) override;
+  // The line's own pace, whatever speed the block names.
+  int64_t SendTimeUs(size_t bytes) const override {
+    std::lock_guard lock(x_.mutex);
+    return static_cast<int64_t>(bytes) * x_.interval.count() / 1000;
+  }
 
   void Close() override {
     std::lock_guard lock(x_.mutex);
@@ -388,8 +393,9 @@ class VirtualDevice final : public SerialDevice {
   bool ParkWhileHeld(int wakeFd);
   // A block no UART could run is refused, as SetCommState refuses it.
   static bool Valid(const TDcb& dcb) {
-    return dcb.ByteSize >= 4 && dcb.ByteSize <= 8 && dcb.Parity <= 4 && dcb.StopBits <= 2 &&
-           dcb.fDtrControl <= DTR_CONTROL_HANDSHAKE && dcb.fRtsControl <= RTS_CONTROL_TOGGLE;
+    return dcb.BaudRate > 0 && dcb.ByteSize >= 4 && dcb.ByteSize <= 8 && dcb.Parity <= 4 &&
+           dcb.StopBits <= 2 && dcb.fDtrControl <= DTR_CONTROL_HANDSHAKE &&
+           dcb.fRtsControl <= RTS_CONTROL_TOGGLE;
   }
 
   // Runs f on the line brought up to now; once closed, fails with EBADF and

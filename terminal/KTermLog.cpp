@@ -8,6 +8,7 @@
 #include "KTerm.h"
 #include "KelApplication.h"
 #include "LogName.h"
+#include "LogTime.h"
 #include "ProgramFolder.h"
 #include "ShiftJis.h"
 
@@ -22,10 +23,7 @@ std::string LogPath(const std::string& name) {
 
 // The header's middle line: the system's short date and long time.
 std::string OpeningTimeText() {
-  const QDateTime now = QDateTime::currentDateTime();
-  const QLocale locale = QLocale::system();
-  return ToShiftJis(locale.toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-                    locale.toString(now.time(), QLocale::LongFormat));
+  return ToShiftJis(LogTimeText(QLocale::system(), QDateTime::currentDateTime()));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <algorithm>
 
+#include "Names.h"
 #include "ShiftJis.h"
 
 namespace {
@@ -22,7 +23,7 @@ size_t CharacterStart(std::string_view text, size_t at) {
 
 QString Description(const TTransferSnapshot& s) {
   const TPathParts parts = SplitLocalPath(s.FilePath);
-  return FromLocalPath(parts.FileName) + QLatin1Char(',') + FromShiftJis(s.RecvName) +
+  return FromLocalPath(parts.FileName) + QLatin1Char(',') + FromShiftJis(VisibleName(s.RecvName)) +
          FromShiftJis(s.SendName) + QStringLiteral(" (") + FromLocalPath(parts.Folder) +
          QLatin1Char(')');
 }

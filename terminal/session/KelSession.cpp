@@ -4,7 +4,6 @@
 #include <mutex>
 
 #include "KelComm.h"
-#include "Quoting.h"
 #include "SendQueue.h"
 
 namespace {
@@ -71,7 +70,7 @@ void TKelSession::LogClose() {
 }
 
 void TKelSession::Paste(std::string_view Text, bool Quoted) {
-  PasteQueue += Quoted ? QuoteText(Text) : std::string(Text);
+  PasteQueue += PasteBytes(Text, Quoted);
 }
 
 void TKelSession::SendQueuedText(TKELCOMM& Port) {

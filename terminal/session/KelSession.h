@@ -71,7 +71,8 @@ class TKelSession {
   // when no log is open.
   void LogClose();
 
-  // Clipboard text (Shift-JIS) for the paste queue, quoted with ">" or not.
+  // Clipboard text (Shift-JIS) for the paste queue, with CR LF line ends
+  // (PasteBytes), quoted with ">" or not.
   void Paste(std::string_view Text, bool Quoted);
   // One chunk of queued text to the port, when it is open and no transfer
   // runs. Bytes the port did not take stay at the queue's front. A port that

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "Quoting.h"
+
 std::string* NextSendQueue(std::string& PasteQueue, std::string& KeyQueue) {
   if (!PasteQueue.empty()) return &PasteQueue;
   if (!KeyQueue.empty()) return &KeyQueue;
@@ -25,4 +27,19 @@ std::string TakeSendChunk(std::string& PasteQueue, std::string& KeyQueue) {
   std::string chunk(NextSendChunk(*queue));
   ChunkSent(*queue, chunk.size(), chunk.size());
   return chunk;
+}
+
+std::string PasteBytes(std::string_view clipboard, bool quoted) {
+  std::string text;
+  text.reserve(clipboard.size() + clipboard.size() / 8);
+  for (size_t i = 0; i < clipboard.size(); ++i) {
+    const char c = clipboard[i];
+    if (c != '\r' && c != '\n') {
+      text += c;
+      continue;
+    }
+    text += "\r\n";
+    if (c == '\r' && i + 1 < clipboard.size() && clipboard[i + 1] == '\n') ++i;
+  }
+  return quoted ? QuoteText(text) : text;
 }

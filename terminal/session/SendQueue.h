@@ -31,6 +31,11 @@ std::string_view NextSendChunk(const std::string& queue);
 // Bytes of the chunk that did not leave stay at the front for the next tick.
 void ChunkSent(std::string& queue, size_t chunkSize, size_t sent);
 
+// Clipboard text as it goes on the line: every line end the clipboard holds
+// (LF on this desktop, CR LF or a lone CR from elsewhere) becomes CR LF, what
+// a host expects of a terminal; quoted, every line is then marked with ">".
+std::string PasteBytes(std::string_view clipboard, bool quoted);
+
 // One whole tick without a port: takes the next chunk off the queues and
 // returns it (empty when there is nothing to send).
 std::string TakeSendChunk(std::string& PasteQueue, std::string& KeyQueue);

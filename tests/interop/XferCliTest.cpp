@@ -85,7 +85,9 @@ TEST(XferCli, MLinkToolToToolOnPtysJoinedBySocat) {
     size_t size;
     std::string name, announced;  // the NAME argument (UTF-8), what the receiver shows
   };
-  const std::vector<Case> cases = {{1025, "", "data.bin"}, {20000, "報告書.txt", "報告書.txt"}};
+  const std::vector<Case> cases = {{1025, "", "data.bin"},
+                                   {20000, "報告書.txt", "報告書.txt"},
+                                   {300, "a\x07\x0c-b", "a\\x07\\x0c-b"}};
   std::vector<std::unique_ptr<TempDir>> dirs;
   std::vector<std::unique_ptr<PeerProcess>> cables, receivers, senders;
   for (const Case& c : cases) {

@@ -8,6 +8,7 @@
 
 #include "Comm.h"
 #include "CommCollector.h"
+#include "PtyPair.h"
 #include "Stations.h"
 
 namespace {
@@ -37,7 +38,8 @@ class CommOnVirtualLine : public ::testing::Test {
 };
 
 // DTR (the modem's "terminal ready") follows the port; the device is held
-// until Close, which like Open may come twice.
+// until Close, which lets the queued bytes leave first and like Open may come
+// twice.
 TEST_F(CommOnVirtualLine, DtrFollowsThePortAndTheDeviceIsHeldUntilClose) {
   comm_.Open();
   comm_.Open();
@@ -45,13 +47,18 @@ TEST_F(CommOnVirtualLine, DtrFollowsThePortAndTheDeviceIsHeldUntilClose) {
   TComm second;
   second.SetDevicePath("virtual:" + name_);
   EXPECT_THROW(second.Open(), ECommOpenError);
+  line_->SetOptions({.speed = 9600});
+  const std::string last(300, 'z');  // still queued on the paced line at the close
+  comm_.WriteString(last);
   comm_.Close();
+  EXPECT_EQ(far().ReadFor(last.size(), 30s), last);
   comm_.Close();
   EXPECT_FALSE(far().ModemStatus() & MS_DSR_ON);
   EXPECT_NO_THROW(second.Open());
 }
 
-// A write longer than the output queue is refused whole, not cut.
+// A write longer than the output queue is refused whole, not cut; a speed
+// the device cannot run is refused, at open and while open.
 TEST_F(CommOnVirtualLine, MisuseAndOpenFailuresRaiseAndSendNothing) {
   char buf[1] = {};
   EXPECT_EQ(MessageOf([&] { comm_.Write(buf, 1); }), "通信が開始されていない。");
@@ -62,6 +69,19 @@ TEST_F(CommOnVirtualLine, MisuseAndOpenFailuresRaiseAndSendNothing) {
   const std::string full(comm_.OutQueueSize() + 1, 'a');
   EXPECT_EQ(MessageOf([&] { comm_.WriteString(full); }), "送信データ長が長すぎる。");
   EXPECT_EQ(far().ReadFor(1, 100ms), "");
+  comm_.Close();
+  PtyPair pty;
+  for (const std::string& path : {"virtual:" + name_, pty.slavePath()}) {
+    comm_.SetDevicePath(path);
+    comm_.SetBaudRate(0);  // no line runs it: refused aloud, the port stays closed
+    EXPECT_EQ(MessageOf([&] { comm_.Open(); }), "設定エラー BaudRate = 0") << path;
+    EXPECT_FALSE(comm_.IsOpen());
+    comm_.SetBaudRate(2400);
+    comm_.Open();
+    EXPECT_EQ(MessageOf([&] { comm_.SetBaudRate(-7); }), "設定エラー BaudRate = -7") << path;
+    EXPECT_EQ(comm_.DeviceDcb().BaudRate, 2400u);
+    comm_.Close();
+  }
 }
 
 // The watcher is held while the far end sends and then drops the carrier,

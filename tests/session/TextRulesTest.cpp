@@ -1,10 +1,10 @@
 // The terminal's text rules: lines, keys, quoting, the pace of queued text,
-// log names, the back-scroll selection and Shift-JIS.
+// log names, the back-scroll selection, Shift-JIS and peers' names shown.
 #include <gtest/gtest.h>
 
 #include "KeyBytes.h"
 #include "LogName.h"
-#include "Quoting.h"
+#include "Names.h"
 #include "Selection.h"
 #include "SendQueue.h"
 #include "ShiftJisText.h"
@@ -65,14 +65,18 @@ TEST(KeyBytes, KeysTypeTheBytesATerminalKeyboardGives) {
   for (const Row& r : rows) EXPECT_EQ(KeyBytes(r.key), r.bytes) << r.key.Key << " " << r.key.Text;
 }
 
-TEST(Quoting, MarksEveryLineButNoneAfterAFinalLineFeed) {
-  const std::pair<std::string, std::string> rows[] = {
-      {"", ">"},
-      {"A\r\nB\r\nC\r\nD", ">A\r\n>B\r\n>C\r\n>D"},
-      {"A\r\nB\r\n", ">A\r\n>B\r\n"},
-      {"\n\n", ">\n>\n"},
+// Whatever line ends the clipboard holds, the host gets CR LF.
+TEST(Quoting, PasteEndsLinesWithCrLfAndMarksEveryLineButNoneAfterTheLast) {
+  const std::tuple<std::string, std::string, std::string> rows[] = {
+      {"", "", ">"},
+      {"A\r\nB\r\nC\r\nD", "A\r\nB\r\nC\r\nD", ">A\r\n>B\r\n>C\r\n>D"},
+      {"A\nB\n", "A\r\nB\r\n", ">A\r\n>B\r\n"},
+      {"A\rB\r\r\n\nC", "A\r\nB\r\n\r\n\r\nC", ">A\r\n>B\r\n>\r\n>\r\n>C"},
   };
-  for (const auto& [text, quoted] : rows) EXPECT_EQ(QuoteText(text), quoted) << text;
+  for (const auto& [text, plain, quoted] : rows) {
+    EXPECT_EQ(PasteBytes(text, false), plain) << text;
+    EXPECT_EQ(PasteBytes(text, true), quoted) << text;
+  }
 }
 
 TEST(SendQueue, PasteLeavesFirstInChunksAndAQueueKeeps32000BytesAfterAChunk) {
@@ -152,6 +156,12 @@ TEST(ShiftJis, LackingCharactersEncodeAsQuestionMarksAndBadBytesDecodeAsReplacem
   for (const auto& [sjis, utf8] : decode) EXPECT_EQ(Utf8FromShiftJis(sjis), utf8) << sjis;
   EXPECT_EQ(PathFromShiftJis("\x95\x5c.LOG"), "\xe8\xa1\xa8.LOG");
   EXPECT_EQ(PathFromShiftJis("\x85\x40.LOG"), "\x85\x40.LOG");  // kept as it stands
+  const std::pair<std::string, std::string> shown[] = {
+      {"a\x1b]0;OWNED\x07\x1b[2J\rb", "a\\x1b]0;OWNED\\x07\\x1b[2J\\x0db"},
+      {"\x9b;2J\x7f\x85", "\\x9b;2J\\x7f\\x85"},  // lone C1 bytes
+      {"\x83\x9b\x95\x5c", "\x83\x9b\x95\x5c"},   // pairs with C1 and "\" second bytes
+  };
+  for (const auto& [name, visible] : shown) EXPECT_EQ(VisibleName(name), visible) << visible;
 }
 
 }  // namespace

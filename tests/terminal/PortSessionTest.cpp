@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "LogTime.h"
 #include "WindowTestSupport.h"
 
 namespace {
@@ -142,6 +143,18 @@ TEST_F(PortSessionTest, WatcherExceptionReachesTheErrorBoxAndTheSessionGoesOn) {
   EXPECT_EQ(h.errorBoxes.first(), "受信処理の例外");
   EXPECT_TRUE(w.KELCOMM1->IsOpen());
   EXPECT_TRUE(w.PortOC->isChecked());
+}
+
+// The log header's time: the locale's short date and its long time as a
+// desktop clock shows it, in digits and without a zone.
+TEST(LogTimeTest, ShortDateAndLongTimeOfTheLocale) {
+  const QDateTime when(QDate(2026, 12, 7), QTime(14, 35, 24), Qt::UTC);
+  const std::pair<const char*, QString> rows[] = {
+      {"ja_JP", "2026/12/07 14:35:24"}, {"en_US", "12/7/26 2:35:24 PM"},
+      {"de_DE", "07.12.26 14:35:24"},   {"ko_KR", "26. 12. 7. 오후 2:35:24"},
+      {"C", "7 Dec 2026 14:35:24"},
+  };
+  for (const auto& [name, text] : rows) EXPECT_EQ(LogTimeText(QLocale(name), when), text) << name;
 }
 
 }  // namespace
