@@ -130,8 +130,11 @@ void TKelTerm::BuildToolbar() {
   row->addWidget(SpeedButton2);
   row->addSpacing(4);
 
-  // The room up to the logo is the log name's; a longer one is elided.
+  // The room up to the logo is the log name's; a longer one is elided. The
+  // fixed-pitch Gothic of the phone book, where its template is typed, fits
+  // a name with the date in it.
   LogFileName = new TElidedLabel(Panel3);
+  LogFileName->setFont(PaneFont());
   LogFileName->SetWholeText(QStringLiteral("KEL"));
   LogFileName->setAutoFillBackground(true);
   QPalette log = LogFileName->palette();
