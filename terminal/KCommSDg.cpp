@@ -5,15 +5,39 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "ElidedText.h"
 #include "KelComm.h"
 #include "TransferView.h"
+#include "WindowFonts.h"
 
 namespace {
+
+constexpr int kWidth = 240;
+constexpr int kMargin = 8;
+constexpr int kValueLeft = 72;  // the protocol and the file lines
 
 void SetCaption(QLabel* label, const QString& text) {
   if (label->text() == text) return;
   label->setText(text);
   label->adjustSize();
+}
+
+void SetCaption(TElidedLabel* label, const QString& text) {
+  if (label->WholeText() != text) label->SetWholeText(text);
+}
+
+// Every protocol line the dialog can show: each protocol, either way.
+QStringList ProtocolLines() {
+  QStringList lines;
+  for (int protocol = 0; protocol < kProtocolCount; ++protocol) {
+    for (uint8_t mode : {1, 2}) {
+      TTransferSnapshot s;
+      s.TranMode = mode;
+      s.Protocol = static_cast<protType>(protocol);
+      lines << TransferTexts(s, 0).Protocol;
+    }
+  }
+  return lines;
 }
 
 }  // namespace
@@ -25,16 +49,16 @@ TCommStatus::TCommStatus(QWidget* parent)
   setAttribute(Qt::WA_ShowWithoutActivating);
   // Left visible when the main window closes, it must not keep the program.
   setAttribute(Qt::WA_QuitOnClose, false);
-  QFont font(QStringLiteral("IPAPGothic"));
-  font.setPixelSize(12);
-  setFont(font);
-  setGeometry(152, 305, 240, 148);
-  setFixedSize(240, 148);
+  setFont(NarrowedToFit(ProportionalGothic(12), ProtocolLines(), kWidth - kValueLeft - kMargin));
+  setGeometry(152, 305, kWidth, 148);
+  setFixedSize(kWidth, 148);
 
   Label2 = AddLabel("プロトコル :", 8, 8);
-  Protocol = AddLabel("Protocol", 72, 8);
+  Protocol = AddLabel("Protocol", kValueLeft, 8);
   Label1 = AddLabel("ファイル名 :", 8, 24);
-  File_Name = AddLabel("File_Name", 72, 24);
+  File_Name = new TElidedLabel(this);
+  File_Name->setGeometry(kValueLeft, 24, kWidth - kValueLeft - kMargin, Label1->height());
+  File_Name->SetWholeText(QStringLiteral("File_Name"));
   Label3 = AddLabel("ファイルサイズ :", 8, 48);
   File_Size = AddLabel("File_Size", 96, 48);
   Label6 = AddLabel("転送スピード :", 8, 64);

@@ -9,6 +9,7 @@
 
 class QLabel;
 class QPushButton;
+class TElidedLabel;
 class TKELCOMM;
 struct TTransferTexts;
 
@@ -20,7 +21,7 @@ class TCommStatus : public QDialog {
   QLabel* Label2;
   QLabel* Protocol;
   QLabel* Label1;
-  QLabel* File_Name;
+  TElidedLabel* File_Name;  // a path: elided when long
   QLabel* Label3;
   QLabel* File_Size;
   QLabel* Label6;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ElidedText.h"
 #include "KelComm.h"
 #include "KelSession.h"
 #include "Separate.h"
@@ -68,7 +69,7 @@ class TKelTerm : public QMainWindow {
   QComboBox* Protocol;
   QToolButton* SpeedButton1;
   QToolButton* SpeedButton2;
-  QLabel* LogFileName;
+  TElidedLabel* LogFileName;
   QLabel* Label3;
 
   // Phone-book pane.

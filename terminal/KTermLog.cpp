@@ -2,9 +2,9 @@
 // lines received while the port session is open.
 #include <QDateTime>
 #include <QFile>
-#include <QLabel>
 #include <QLocale>
 
+#include "ElidedText.h"
 #include "KTerm.h"
 #include "KelApplication.h"
 #include "LogName.h"
@@ -30,7 +30,7 @@ std::string OpeningTimeText() {
 
 void TKelTerm::SetLogFileName(const std::string& Template) {
   LogFileNameBytes = ExpandLogTemplate(Template, LocalTimeNow());
-  LogFileName->setText(FromShiftJis(LogFileNameBytes));
+  LogFileName->SetWholeText(FromShiftJis(LogFileNameBytes));
 }
 
 void TKelTerm::LogOpen(size_t FirstLine) {

@@ -10,12 +10,15 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStyleOptionComboBox>
 #include <QToolButton>
 
 #include "DeviceCombo.h"
+#include "ElidedText.h"
 #include "KTerm.h"
 #include "PaintBox.h"
 #include "ToolGlyphs.h"
+#include "WindowFonts.h"
 
 namespace {
 
@@ -54,6 +57,23 @@ QLabel* NewLabel(QWidget* parent, const char* text, int left, int top) {
   label->move(left, top);
   label->adjustSize();
   return label;
+}
+
+// The room the closed list gives its current item's text, which is drawn
+// 2 px right of the field's left edge.
+int ItemTextRoom(const QComboBox* list) {
+  QStyleOptionComboBox option;
+  option.initFrom(list);
+  option.rect = QRect(QPoint(0, 0), QSize(list->maximumWidth(), list->sizeHint().height()));
+  const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                    QStyle::SC_ComboBoxEditField, list);
+  return field.width() - 2;
+}
+
+QStringList ProtocolNameList() {
+  QStringList names;
+  for (const char* name : ProtocolNames) names << QString::fromUtf8(name);
+  return names;
 }
 
 QFont PaneFont() {
@@ -95,6 +115,8 @@ void TKelTerm::BuildToolbar() {
   Label2 = new QLabel(QStringLiteral("ﾌﾟﾛﾄｺﾙ :"), Panel3);
   Protocol = new QComboBox(Panel3);
   Protocol->setFixedWidth(137);
+  Protocol->setFont(
+      NarrowedToFit(ProportionalGothic(13), ProtocolNameList(), ItemTextRoom(Protocol)));
   Protocol->setToolTip(QStringLiteral("ファイル転送に使用するプロトコルの指定"));
   Protocol->setFocusPolicy(Qt::NoFocus);
   row->addWidget(Label2);
@@ -108,7 +130,12 @@ void TKelTerm::BuildToolbar() {
   row->addWidget(SpeedButton2);
   row->addSpacing(4);
 
-  LogFileName = new QLabel(QStringLiteral("KEL"), Panel3);
+  // The room up to the logo is the log name's; a longer one is elided. The
+  // fixed-pitch Gothic of the phone book, where its template is typed, fits
+  // a name with the date in it.
+  LogFileName = new TElidedLabel(Panel3);
+  LogFileName->setFont(PaneFont());
+  LogFileName->SetWholeText(QStringLiteral("KEL"));
   LogFileName->setAutoFillBackground(true);
   QPalette log = LogFileName->palette();
   log.setColor(QPalette::Window, QColor(128, 255, 128));
@@ -144,13 +171,13 @@ void TKelTerm::BuildPhoneBookPane() {
   DeleteNet = new QPushButton(QStringLiteral("抹消"), NetSettingPanel);
   DeleteNet->setGeometry(220, 74, 89, 25);
   Label7 = NewLabel(NetSettingPanel, "ネット名 :", 316, 8);
-  NetName = new QLineEdit(QStringLiteral("NetName"), NetSettingPanel);
+  NetName = new TElidedLineEdit(QStringLiteral("NetName"), NetSettingPanel);
   NetName->setGeometry(414, 4, 230, 21);
   Label8 = NewLabel(NetSettingPanel, "電話番号 :", 316, 32);
-  NetTelNo = new QLineEdit(QStringLiteral("NetTelNo"), NetSettingPanel);
+  NetTelNo = new TElidedLineEdit(QStringLiteral("NetTelNo"), NetSettingPanel);
   NetTelNo->setGeometry(414, 28, 230, 21);
   Label9 = NewLabel(NetSettingPanel, "ログファイル :", 316, 56);
-  NetLogFileName = new QLineEdit(QStringLiteral("%Y%M%D.LOG"), NetSettingPanel);
+  NetLogFileName = new TElidedLineEdit(QStringLiteral("%Y%M%D.LOG"), NetSettingPanel);
   NetLogFileName->setGeometry(414, 52, 142, 21);
   Label10 = NewLabel(NetSettingPanel, "%Y 年  %M 月  %D 日  %H 時  %m 分", 316, 80);
   BitBtn4 = new QPushButton(QStringLiteral("閉じる"), NetSettingPanel);
@@ -180,10 +207,10 @@ void TKelTerm::BuildModemPane() {
   BaudRate->setEditText(QStringLiteral("38400"));
   BaudRate->setGeometry(156, 2, 70, 22);
   Label5 = NewLabel(ModemSettingPanel, "ﾀﾞｲﾔﾙｺﾏﾝﾄﾞ :", 230, 6);
-  DialCommand = new QLineEdit(QStringLiteral("ATD"), ModemSettingPanel);
+  DialCommand = new TElidedLineEdit(QStringLiteral("ATD"), ModemSettingPanel);
   DialCommand->setGeometry(310, 2, 44, 22);
   Label6 = NewLabel(ModemSettingPanel, "初期化ｺﾏﾝﾄﾞ :", 358, 6);
-  ModemClearCommand = new QLineEdit(ModemSettingPanel);
+  ModemClearCommand = new TElidedLineEdit(QString(), ModemSettingPanel);
   ModemClearCommand->setGeometry(445, 2, 52, 22);
   Label11 = NewLabel(ModemSettingPanel, "デバイス :", 501, 6);
   auto* devices = new TDeviceCombo(ModemSettingPanel);

@@ -20,7 +20,6 @@ constexpr size_t kNameLine = TSettingList::kModemLines;
 constexpr size_t kTelNoLine = kNameLine + 1;
 constexpr size_t kLogTemplateLine = kNameLine + 2;
 constexpr size_t kBlankLinesOfEntry = TSettingList::kEntryLines - 3;
-constexpr int kItemHeight = 13;
 
 size_t EntryLine(size_t first, int entry) {
   return first + TSettingList::kEntryLines * static_cast<size_t>(entry);
@@ -83,8 +82,9 @@ void TKelTerm::NetListRefresh() {
   NetList->clear();
   for (int k = 0; k < SettingList.EntryCount(); ++k) {
     auto* item = new QListWidgetItem(FromShiftJis(SettingList.Line(EntryLine(kNameLine, k))));
-    item->setSizeHint(
-        QSize(NetList->fontMetrics().horizontalAdvance(item->text()) + 4, kItemHeight));
+    // A row as high as the font, so that no glyph loses its top.
+    const QFontMetrics metrics = NetList->fontMetrics();
+    item->setSizeHint(QSize(metrics.horizontalAdvance(item->text()) + 4, metrics.height()));
     NetList->addItem(item);
   }
 }

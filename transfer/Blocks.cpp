@@ -149,7 +149,8 @@ int RecvBlock(TKelEngine& E, TXState& X, int& Chunks, int& BlockNo) {
 bool NextFileBlock(TKelEngine& E, TXState& X, int Chunks) {
   if (E.AtEnd()) return false;
   X.BlockCount = E.ReadRecords(E.Block.data(), Chunks);
-  E.Comm.Status.TranSize += Chunks * 128;
+  // The file's bytes only: the padding of a short last block is no progress.
+  E.Comm.Status.TranSize += X.BlockCount;
   if (X.BlockCount == 0 && E.AtEnd()) return false;
   E.PadBlock(X.BlockCount);
   return true;

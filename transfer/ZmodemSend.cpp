@@ -281,7 +281,7 @@ void StreamSubpackets(TZSendState& S) {
   do {
     int count = 0;
     const uint8_t* block = NextBlock(S, count);
-    E.Comm.Status.TranSize += kBlockSize;
+    E.Comm.Status.TranSize += count;  // a short last subpacket counts what it carries
     S.SendPos += count;
     frameEnd = S.Ahead.AtFileEnd() ? ZCRCE : ZCRCG;
     ZSendData(S.Z, block, static_cast<uint16_t>(count), frameEnd);

@@ -5,8 +5,12 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QSpinBox>
+#include <QStyleOptionComboBox>
 
+#include "KCommSDg.h"
+#include "TransferView.h"
 #include "WindowTestSupport.h"
 
 namespace {
@@ -19,6 +23,45 @@ TEST(WindowLayoutTest, WidthIsFixedAndHeightFollows) {
     w.resize(asked);
     ASSERT_TRUE(WaitUntil([&] { return w.height() == asked.height(); }));
     EXPECT_EQ(w.width(), 655);
+  }
+}
+
+// At the window's sizes its own texts show whole; a user's text of any
+// length shows with "…" in the middle and whole in its tool tip.
+TEST(WindowLayoutTest, OwnTextsFitAndLongUserTextsAreElided) {
+  WindowHarness h;
+  TKelTerm& w = h.Open();
+  w.NetSetting->trigger();
+  w.AddNetClick();
+  w.PortDevice->setEditText("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+  w.SetLogFileName("VERYLONGHOSTNAME_%y%M%D_%H%I.LOG");
+  TCommStatus dialog;
+  TTransferSnapshot s;
+  s.FilePath = "/home/ユーザー/ダウンロード/2026年の報告書/最終版.txt";
+  QStyleOptionComboBox list;
+  list.initFrom(w.Protocol);
+  const QRect field = w.Protocol->style()->subControlRect(QStyle::CC_ComboBox, &list,
+                                                          QStyle::SC_ComboBoxEditField, w.Protocol);
+  for (int p = 0; p < kProtocolCount; ++p) {
+    EXPECT_LE(w.Protocol->fontMetrics().horizontalAdvance(w.Protocol->itemText(p)) + 2,
+              field.width());
+    for (uint8_t mode : {1, 2}) {
+      s.TranMode = mode, s.Protocol = static_cast<protType>(p);
+      dialog.ShowTexts(TransferTexts(s, 0));
+      EXPECT_TRUE(dialog.rect().contains(dialog.Protocol->geometry())) << p;
+    }
+  }
+  EXPECT_GE(w.NetList->visualItemRect(w.NetList->item(0)).height(),
+            w.NetList->fontMetrics().height());
+  EXPECT_LT(w.LogFileName->geometry().right(), w.Label3->x());
+  const auto* device = static_cast<TElidedLineEdit*>(w.PortDevice->lineEdit());
+  const QString rows[][3] = {
+      {w.LogFileName->text(), w.LogFileName->toolTip(), QString::fromStdString(w.LogFileNameBytes)},
+      {dialog.File_Name->text(), dialog.File_Name->toolTip(), TransferTexts(s, 0).File_Name},
+      {device->ShownText(), device->toolTip(), device->text()}};
+  for (const auto& [shown, tip, whole] : rows) {
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_EQ(tip, whole);
   }
 }
 

@@ -59,7 +59,10 @@ TEST_P(Loopback, Transfer) {
   EXPECT_TRUE(got == (xmodem ? PaddedTo(data, block) : data)) << got.size() << " bytes";
   if (c.bitErrorRate > 0 && c.protocol == pr_ZMODEM) {
     EXPECT_GT(tx.Status.TranSize.load(), static_cast<int32_t>(c.size)) << "sent again";
-  } else if (c.bitErrorRate == 0 && !xmodem) {
+  } else {
+    EXPECT_EQ(tx.Status.TranSize.load(), static_cast<int32_t>(c.size)) << "no padding counted";
+  }
+  if (c.bitErrorRate == 0 && !xmodem) {
     EXPECT_EQ(rx.Status.RecvName.get(), c.announced);
     EXPECT_EQ(rx.Status.FileSize.load(), static_cast<int32_t>(c.size));
   }
