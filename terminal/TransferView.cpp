@@ -69,7 +69,11 @@ QString ClockText(int64_t seconds) {
 TTransferTexts TransferTexts(const TTransferSnapshot& s, uint32_t now) {
   TTransferTexts t;
   t.File_Name = Description(s);
-  t.File_Size = QString::asprintf("%d / %d", s.TranSize, s.FileSize);
+  // Bytes sent again after an error count for the speed, but the count
+  // shown never passes the size the file was announced with.
+  const int32_t shown =
+      s.FileSize == kUnknownFileSize ? s.TranSize : std::min(s.TranSize, s.FileSize);
+  t.File_Size = QString::asprintf("%d / %d", shown, s.FileSize);
   // Unsigned difference: the tick counter may have wrapped since the start.
   const int64_t seconds = static_cast<uint32_t>(now - s.StartTick) / 1000;
   const int64_t speed = seconds > 0 ? s.TranSize / seconds : 0;

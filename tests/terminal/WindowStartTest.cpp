@@ -51,6 +51,8 @@ TEST(WindowLayoutTest, OwnTextsFitAndLongUserTextsAreElided) {
       EXPECT_TRUE(dialog.rect().contains(dialog.Protocol->geometry())) << p;
     }
   }
+  s.TranSize = 13312, s.FileSize = 12345;  // sent again after a reposition
+  EXPECT_EQ(TransferTexts(s, 0).File_Size, "12345 / 12345");
   EXPECT_GE(w.NetList->visualItemRect(w.NetList->item(0)).height(),
             w.NetList->fontMetrics().height());
   EXPECT_LT(w.LogFileName->geometry().right(), w.Label3->x());
