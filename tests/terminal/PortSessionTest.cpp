@@ -127,6 +127,25 @@ TEST(DialTest, PickedEntryDialsAndTheCarrierIsAnswered) {
   }
 }
 
+// Deleting the picked entry rebuilds the list: nothing is picked, so there
+// is nothing to dial, delete or edit, even with the focus on "抹消".
+TEST(PhoneBookTest, DeletingTheFocusedEntryLeavesNothingPicked) {
+  WindowHarness h;
+  h.WriteSettings(SettingsWithCom1("") + "one\r\n111\r\n" + std::string(8, '\n') +
+                  "two\r\n222\r\n" + std::string(8, '\n'));
+  TKelTerm& w = h.Open();
+  ActivateScreen(w);
+  w.NetSetting->trigger();
+  w.NetList->setCurrentRow(0);
+  w.NetListClick();
+  w.DeleteNet->setFocus();  // as pressing it does
+  w.DeleteNet->click();
+  ASSERT_EQ(w.NetList->count(), 1);
+  for (QWidget* c : std::initializer_list<QWidget*>{w.DeleteNet, w.DialButton, w.NetName,
+                                                    w.NetTelNo, w.NetLogFileName})
+    EXPECT_FALSE(c->isEnabled()) << c->metaObject()->className();
+}
+
 // An exception raised on the serial watcher is shown in the error box.
 TEST_F(PortSessionTest, WatcherExceptionReachesTheErrorBoxAndTheSessionGoesOn) {
   TKelTerm& w = OpenWindowOn(line.DevicePath());
