@@ -322,6 +322,9 @@ class TKelTerm : public QMainWindow {
   void ShowModemSettings();
   void SaveSettings();
   void OnLineEvent(TCommEventMask EventMask, uint32_t session);
+  // CommClose's sequence; a close after a carrier loss leaves the loss's
+  // message on the status bar.
+  void CloseSession(bool CarrierLost);
   void HangUp();
   void ShowSessionState();
   void WaitTicks(uint32_t ms);

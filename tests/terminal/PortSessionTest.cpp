@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 #include <stdexcept>
@@ -54,8 +55,12 @@ TEST_F(PortSessionTest, ClosingWithCarrierAsksAndHangsUp) {
     line.far().SetFarRlsd(false);
   });
   bool enabledMeanwhile = false;
+  int palestText = 0;  // the gray of the status text's darkest pixel, at its palest
   QTimer sampler;
-  QObject::connect(&sampler, &QTimer::timeout, [&] { enabledMeanwhile |= w.isEnabled(); });
+  QObject::connect(&sampler, &QTimer::timeout, [&] {
+    enabledMeanwhile |= w.isEnabled();
+    if (!w.isEnabled()) palestText = std::max(palestText, DarkestGray(w.StatusBar1));
+  });
   sampler.start(50);
   const int before = h.statusTexts.size();
   w.PortOC->click();
@@ -67,6 +72,7 @@ TEST_F(PortSessionTest, ClosingWithCarrierAsksAndHangsUp) {
   EXPECT_EQ(plus, "+++");
   EXPECT_EQ(ath, "ATH\r\n");
   EXPECT_FALSE(enabledMeanwhile) << "the window takes no input while it hangs up";
+  EXPECT_LT(palestText, 96) << "the status text stays readable on the bar's gray";
   EXPECT_TRUE(w.isEnabled());
   ExpectSessionShown(w, false);
   EXPECT_EQ(h.statusTexts.mid(before), QStringList({"回線切断中です.", kClosed}));
@@ -81,7 +87,8 @@ TEST_F(PortSessionTest, CarrierLossClosesTheSessionOnce) {
   const int before = h.statusTexts.size();
   line.far().SetFarRlsd(false);
   ASSERT_TRUE(WaitUntil([&] { return !w.KELCOMM1->IsOpen() && w.isEnabled(); }));
-  EXPECT_EQ(h.statusTexts.mid(before), QStringList({"回線が切れました.", kClosed}));
+  EXPECT_EQ(h.statusTexts.mid(before), QStringList({"回線が切れました."}))
+      << "the user is left with the reason the session ended";
   ExpectSessionShown(w, false);
   EXPECT_EQ(w.LogFileName->text(), defaultLogName);
   EXPECT_EQ(line.far().ReadFor(1, 50ms), "") << "no hang-up once the carrier is gone";
