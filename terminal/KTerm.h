@@ -242,6 +242,7 @@ class TKelTerm : public QMainWindow {
   void BackTextResize();
   void K3Click();
   void K4Click();
+  void Separater1StartDrag();
   void Separater1EndDrag(QObject* Sender, int32_t Pos, int32_t Cg);
   void BackTextDraw();
   void BackTextScrollBarChange();
