@@ -88,6 +88,26 @@ INSTANTIATE_TEST_SUITE_P(
                  }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A cancelled sender gives a lost line a while to come back; closing the
+// port ends that wait, so that nobody joining the worker sits through it.
+TEST(Waits, WaitForTheLineAfterACancelEndsWhenThePortCloses) {
+  ScriptedLine lone(pr_ZMODEM);
+  TKELCOMM& comm = lone.comm();
+  lone.line->end(1).SetFarCts(false);
+  ASSERT_TRUE(WaitFor([&] { return !comm.Engine().LineReady(); }, 5s));
+  comm.RequestCancel();
+  std::atomic<bool> ended{false};
+  std::thread worker([&] {
+    comm.Engine().WaitForLine(600000);
+    ended = true;
+  });
+  comm.Close();
+  EXPECT_TRUE(WaitFor([&] { return ended.load(); }, 10s));
+  comm.CancelFlag = 0;  // lets a failing wait go
+  comm.Engine().Wake();
+  worker.join();
+}
+
 // A block is collected with one wake-up: the worker sleeps through the
 // partial hand-overs, wakes as soon as the whole count is in, and still
 // notices a line that goes quiet halfway, by the silence rule.
