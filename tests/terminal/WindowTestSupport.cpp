@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QImage>
 #include <QLineEdit>
 #include <QMouseEvent>
 
@@ -39,14 +38,6 @@ void SendMouse(QWidget* target, QEvent::Type type, QPoint at) {
   QMouseEvent event(type, QPointF(at), QPointF(target->mapTo(target->window(), at)),
                     QPointF(target->mapToGlobal(at)), button, held, Qt::NoModifier);
   QApplication::sendEvent(target, &event);
-}
-
-int DarkestGray(QWidget* widget) {
-  const QImage image = widget->grab().toImage();
-  int darkest = 255;
-  for (int y = 0; y < image.height(); ++y)
-    for (int x = 0; x < image.width(); ++x) darkest = std::min(darkest, qGray(image.pixel(x, y)));
-  return darkest;
 }
 
 void ActivateScreen(TKelTerm& w) {

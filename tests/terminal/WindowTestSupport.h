@@ -43,9 +43,6 @@ class FileDialogAnswer {
 // The left button pressed, moved with it held, or released at a point of target.
 void SendMouse(QWidget* target, QEvent::Type type, QPoint at);
 
-// The gray (0 to 255) of the darkest pixel of widget as it paints now.
-int DarkestGray(QWidget* widget);
-
 // Makes the window the active one with the focus on its terminal screen, as
 // the user's click does.
 void ActivateScreen(TKelTerm& w);

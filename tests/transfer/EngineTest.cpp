@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "Engine.h"
@@ -88,24 +89,17 @@ INSTANTIATE_TEST_SUITE_P(
                  }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A cancelled sender gives a lost line a while to come back; closing the
-// port ends that wait, so that nobody joining the worker sits through it.
+// A cancelled sender waits a while for a lost line; a closed port ends that.
 TEST(Waits, WaitForTheLineAfterACancelEndsWhenThePortCloses) {
   ScriptedLine lone(pr_ZMODEM);
-  TKELCOMM& comm = lone.comm();
+  TKelEngine& e = lone.comm().Engine();
   lone.line->end(1).SetFarCts(false);
-  ASSERT_TRUE(WaitFor([&] { return !comm.Engine().LineReady(); }, 5s));
-  comm.RequestCancel();
-  std::atomic<bool> ended{false};
-  std::thread worker([&] {
-    comm.Engine().WaitForLine(600000);
-    ended = true;
-  });
-  comm.Close();
-  EXPECT_TRUE(WaitFor([&] { return ended.load(); }, 10s));
-  comm.CancelFlag = 0;  // lets a failing wait go
-  comm.Engine().Wake();
-  worker.join();
+  ASSERT_TRUE(WaitFor([&] { return !e.LineReady(); }, 5s));
+  lone.comm().RequestCancel();
+  auto waited = std::async(std::launch::async, [&] { e.WaitForLine(600000); });
+  lone.comm().Close();
+  EXPECT_EQ(waited.wait_for(10s), std::future_status::ready);
+  lone.comm().CancelFlag = 0, e.Wake();  // a failing wait ends too
 }
 
 // A block is collected with one wake-up: the worker sleeps through the
