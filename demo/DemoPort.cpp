@@ -23,8 +23,12 @@ DemoPort::DemoPort(std::shared_ptr<VirtualLine> line, int lineSpeed)
   SetCarrier(false);
 }
 
+// A transfer cancelled after the call ended waits for a line that the closed
+// KelTerm end will not bring back; closing our end too lets its worker go at
+// once instead of after the protocol's patience.
 DemoPort::~DemoPort() {
   if (comm_.TranMode.load() != 0) comm_.RequestCancel();
+  comm_.Close();
 }
 
 void DemoPort::Received(TComm* sender, uint16_t size) {

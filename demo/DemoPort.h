@@ -32,7 +32,7 @@ class DemoPort {
 
   // Opens end 1 of line; lineSpeed is the line's pace (0: unpaced).
   DemoPort(std::shared_ptr<VirtualLine> line, int lineSpeed);
-  // Cancels a running transfer and waits for its worker.
+  // Cancels a running transfer, closes the port and waits for the worker.
   ~DemoPort();
   DemoPort(const DemoPort&) = delete;
   DemoPort& operator=(const DemoPort&) = delete;

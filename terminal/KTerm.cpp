@@ -121,6 +121,12 @@ void TKelTerm::BuildScreenAndStatus(QWidget* client) {
   face.setColor(QPalette::Window, QColor(192, 192, 192));
   StatusBar1->setPalette(face);
   statusText_ = new QLabel(StatusBar1);
+  // The close of a session disables the window for seconds, and the bar is
+  // what tells the user why: its text keeps the enabled colour.
+  QPalette text = statusText_->palette();
+  text.setColor(QPalette::Disabled, QPalette::WindowText,
+                text.color(QPalette::Active, QPalette::WindowText));
+  statusText_->setPalette(text);
   StatusBar1->addWidget(statusText_, 1);
   SetStatusText(QStringLiteral("KELTERM Version 2.02  開発 1996.10 - 1997.03"));
 }

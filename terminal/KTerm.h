@@ -243,6 +243,7 @@ class TKelTerm : public QMainWindow {
   void BackTextResize();
   void K3Click();
   void K4Click();
+  void Separater1StartDrag();
   void Separater1EndDrag(QObject* Sender, int32_t Pos, int32_t Cg);
   void BackTextDraw();
   void BackTextScrollBarChange();
@@ -323,6 +324,9 @@ class TKelTerm : public QMainWindow {
   void ShowModemSettings();
   void SaveSettings();
   void OnLineEvent(TCommEventMask EventMask, uint32_t session);
+  // CommClose's sequence; a close after a carrier loss leaves the loss's
+  // message on the status bar.
+  void CloseSession(bool CarrierLost);
   void HangUp();
   void ShowSessionState();
   void WaitTicks(uint32_t ms);

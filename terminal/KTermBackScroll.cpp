@@ -127,6 +127,16 @@ void TKelTerm::BackTextResize() {
   BackTextDraw();
 }
 
+// The drag line stops where the pane keeps one row inside its bevels and the
+// terminal screen one row of its own: the screen never goes out of sight, and
+// the panes never need more room than the window has.
+void TKelTerm::Separater1StartDrag() {
+  const int mid = Separater1->height() / 2;
+  Separater1->TopMgn = BackText->y() + 2 * kPaneInset + kBackRowHeight + mid;
+  const int lowestTop = Separater1->y() + TextDrawBox->height() - kScreenPitch;
+  Separater1->EndMgn = centralWidget()->height() - lowestTop - mid;
+}
+
 void TKelTerm::Separater1EndDrag(QObject*, int32_t Pos, int32_t) {
   const int top = BackText->y();
   BackText->setFixedHeight(Pos > top ? Pos - top : 1);

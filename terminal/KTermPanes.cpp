@@ -247,6 +247,7 @@ void TKelTerm::BuildBackScrollPane() {
   Separater1->setFrameShape(QFrame::NoFrame);
   Separater1->LineWidth = 3;
   Separater1->Loaded();
+  Separater1->OnStartDrag = [this](QObject*) { Separater1StartDrag(); };
   Separater1->OnEndDrag = [this](QObject* Sender, int32_t Pos, int32_t Cg) {
     Separater1EndDrag(Sender, Pos, Cg);
   };

@@ -7,7 +7,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QToolButton>
+#include <algorithm>
+#include <array>
 
 #include "KTerm.h"
 #include "KelApplication.h"
@@ -32,6 +35,11 @@ size_t EntryLine(size_t first, int entry) {
 std::string SettingBytes(const QString& text, const std::string& stored) {
   if (FromShiftJis(stored) == text) return stored;
   return ToShiftJis(text);
+}
+
+// The controls that act on the picked entry: enabled only while one is.
+std::array<QWidget*, 5> EntryControls(const TKelTerm& form) {
+  return {form.DeleteNet, form.DialButton, form.NetName, form.NetTelNo, form.NetLogFileName};
 }
 
 }  // namespace
@@ -74,11 +82,15 @@ void TKelTerm::BitBtn4Click() {
   FocusScreen();
 }
 
+// A disabled control hands the focus on to the next one, and NetName's exit
+// would pick an entry again in the middle of the rebuild. So the focus goes
+// to the list first, and NetName stays quiet until the rebuild is done.
 void TKelTerm::NetListRefresh() {
-  for (QWidget* control : {static_cast<QWidget*>(DeleteNet), static_cast<QWidget*>(DialButton),
-                           static_cast<QWidget*>(NetName), static_cast<QWidget*>(NetTelNo),
-                           static_cast<QWidget*>(NetLogFileName)})
-    control->setEnabled(false);
+  const QSignalBlocker quiet(NetName);
+  const std::array<QWidget*, 5> controls = EntryControls(*this);
+  if (std::ranges::find(controls, QApplication::focusWidget()) != controls.end())
+    NetList->setFocus();
+  for (QWidget* control : controls) control->setEnabled(false);
   NetList->clear();
   for (int k = 0; k < SettingList.EntryCount(); ++k) {
     auto* item = new QListWidgetItem(FromShiftJis(SettingList.Line(EntryLine(kNameLine, k))));
@@ -92,10 +104,7 @@ void TKelTerm::NetListRefresh() {
 void TKelTerm::NetListClick() {
   const int entry = PickedEntry();
   if (entry < 0) return;
-  for (QWidget* control : {static_cast<QWidget*>(DeleteNet), static_cast<QWidget*>(DialButton),
-                           static_cast<QWidget*>(NetName), static_cast<QWidget*>(NetTelNo),
-                           static_cast<QWidget*>(NetLogFileName)})
-    control->setEnabled(true);
+  for (QWidget* control : EntryControls(*this)) control->setEnabled(true);
   NetName->setText(FromShiftJis(SettingList.Line(EntryLine(kNameLine, entry))));
   NetTelNo->setText(FromShiftJis(SettingList.Line(EntryLine(kTelNoLine, entry))));
   NetLogFileName->setText(FromShiftJis(SettingList.Line(EntryLine(kLogTemplateLine, entry))));

@@ -144,12 +144,17 @@ void TKelTerm::CommOpen() {
   SetStatusText(QStringLiteral("通信ポートをオープンしました."));
 }
 
-void TKelTerm::CommClose() {
+void TKelTerm::CommClose() { CloseSession(false); }
+
+// After a carrier loss the status bar keeps "回線が切れました.": why the
+// session ended is what the user needs to read, and it says the port is
+// closed as well.
+void TKelTerm::CloseSession(bool CarrierLost) {
   if (!KELCOMM1->IsOpen() || closingSession_) return;
   closingSession_ = true;
   setEnabled(false);
   if (KELCOMM1->CarrierOn()) HangUp();
-  SetStatusText(QStringLiteral("ポートをクローズしました."));
+  if (!CarrierLost) SetStatusText(QStringLiteral("ポートをクローズしました."));
   KELCOMM1->Close();
   WaitTicks(300);
   Session.LogClose();
@@ -224,7 +229,7 @@ void TKelTerm::OnLineEvent(TCommEventMask EventMask, uint32_t session) {
     SetStatusText(QStringLiteral("接続しました."));
   } else {
     SetStatusText(QStringLiteral("回線が切れました."));
-    CommClose();
+    CloseSession(true);
   }
 }
 

@@ -218,9 +218,10 @@ bool TKelEngine::Stopped() const { return Cancelled() || !LineReady(); }
 // before its loss are still being read.
 bool TKelEngine::SendAllowed() const { return LineReady() && Ready(lineNow_.load()); }
 
+// A closed port brings no line back: its close (DoClosing) ends the wait.
 void TKelEngine::WaitForLine(int ms) {
   WaitUntil(Clock::now() + std::chrono::milliseconds(ms),
-            [&] { return LineReady() || !Cancelled(); });
+            [&] { return LineReady() || !Cancelled() || !Comm.IsOpen(); });
 }
 
 // The yields here wait for nothing: they only let the watcher and the peer

@@ -104,7 +104,8 @@ class TKelEngine {
   // This is the line as it stood when the next byte to take arrived: a loss
   // counts once the bytes before it have been taken.
   bool LineReady() const;
-  // Waits up to ms for the line to be ready again after a cancel.
+  // Waits up to ms for the line to be ready again after a cancel, while the
+  // port is open.
   void WaitForLine(int ms);
   bool Cancelled() const;
   void SendData(const uint8_t* buffer, int count);

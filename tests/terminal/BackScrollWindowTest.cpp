@@ -43,12 +43,13 @@ TEST(BackScrollWindowTest, SplitterSizesThePaneWithinItsLimits) {
   w.BackScrollClick();
   ASSERT_TRUE(WaitUntil(stacked));
   const int top = w.BackText->y();
-  const int bottom = w.centralWidget()->height() - 6;  // the line's lowest row
+  const int shared = w.BackText->height() + w.TextDrawBox->height();  // by pane and screen
   // The grab at the bar's middle (3 of 6 rows) puts its top where the pointer goes.
-  const std::tuple<const char*, int, int> steps[] = {{"down", 38, 182},
-                                                     {"up", -100, 82},
-                                                     {"past the top", -2000, 1},
-                                                     {"past the bottom", 5000, bottom - 3 - top}};
+  const std::tuple<const char*, int, int> steps[] = {
+      {"down", 38, 182},
+      {"up", -100, 82},
+      {"past the top", -2000, TKelTerm::kBackRowHeight + 6},        // a row in its bevels
+      {"past the bottom", 5000, shared - TKelTerm::kScreenPitch}};  // the screen's row
   for (const auto& [name, moveBy, height] : steps) {
     SendMouse(s, QEvent::MouseButtonPress, QPoint(30, 3));
     SendMouse(s, QEvent::MouseMove, QPoint(30, 3 + moveBy));
@@ -56,6 +57,7 @@ TEST(BackScrollWindowTest, SplitterSizesThePaneWithinItsLimits) {
     EXPECT_EQ(w.BackText->height(), height) << name;
     EXPECT_EQ(w.BackText->y(), top) << name;
     EXPECT_TRUE(WaitUntil(stacked)) << name << ": the layout puts the bar under the pane";
+    EXPECT_EQ(w.size(), QSize(655, 529)) << name << ": a drag never resizes the window";
   }
 }
 

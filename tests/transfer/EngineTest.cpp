@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "Engine.h"
@@ -87,6 +88,19 @@ INSTANTIATE_TEST_SUITE_P(
                    while (!f) e.RecvByte(f);
                  }}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A cancelled sender waits a while for a lost line; a closed port ends that.
+TEST(Waits, WaitForTheLineAfterACancelEndsWhenThePortCloses) {
+  ScriptedLine lone(pr_ZMODEM);
+  TKelEngine& e = lone.comm().Engine();
+  lone.line->end(1).SetFarCts(false);
+  ASSERT_TRUE(WaitFor([&] { return !e.LineReady(); }, 5s));
+  lone.comm().RequestCancel();
+  auto waited = std::async(std::launch::async, [&] { e.WaitForLine(600000); });
+  lone.comm().Close();
+  EXPECT_EQ(waited.wait_for(10s), std::future_status::ready);
+  lone.comm().CancelFlag = 0, e.Wake();  // a failing wait ends too
+}
 
 // A block is collected with one wake-up: the worker sleeps through the
 // partial hand-overs, wakes as soon as the whole count is in, and still
