@@ -1,7 +1,9 @@
 #include "KelApplication.h"
 
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QTranslator>
 #include <cstdio>
 #include <exception>
 
@@ -16,9 +18,23 @@ void ShowDefaultBox(const QString& message) {
   QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("KELTERM"), message);
 }
 
+// Qt's own texts (the file dialogs, the Yes/No question) come in Japanese
+// like every other text of the window, whatever the desktop's locale. Without
+// the catalogue they stay English.
+void InstallQtJapanese(QCoreApplication& app) {
+  auto* catalogue = new QTranslator(&app);
+  if (catalogue->load(QStringLiteral("qtbase_ja"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    app.installTranslator(catalogue);
+  else
+    std::fprintf(stderr, "KELTERM: Qt's Japanese catalogue (qtbase_ja.qm) is missing\n");
+}
+
 }  // namespace
 
-KelApplication::KelApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+KelApplication::KelApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  InstallQtJapanese(*this);
+}
 
 bool KelApplication::notify(QObject* receiver, QEvent* event) {
   try {

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStyleOptionComboBox>
 
@@ -24,6 +28,22 @@ TEST(WindowLayoutTest, WidthIsFixedAndHeightFollows) {
     ASSERT_TRUE(WaitUntil([&] { return w.height() == asked.height(); }));
     EXPECT_EQ(w.width(), 655);
   }
+}
+
+// Qt's own dialogs speak the window's language whatever the locale.
+TEST(WindowLayoutTest, QtsOwnDialogsAreJapanese) {
+  QMessageBox question;
+  question.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+  QFileDialog files;
+  files.setOption(QFileDialog::DontUseNativeDialog);
+  files.setAcceptMode(QFileDialog::AcceptSave);
+  const auto* buttons = files.findChild<QDialogButtonBox*>();
+  ASSERT_NE(buttons, nullptr);
+  const QStringList shown = {question.button(QMessageBox::Yes)->text(),
+                             question.button(QMessageBox::No)->text(),
+                             buttons->button(QDialogButtonBox::Save)->text(),
+                             buttons->button(QDialogButtonBox::Cancel)->text()};
+  EXPECT_EQ(shown.join('|'), "はい(&Y)|いいえ(&N)|保存(&S)|キャンセル");
 }
 
 // At the window's sizes its own texts show whole; a user's text of any
