@@ -240,10 +240,11 @@ void OpenLine(TKELCOMM& comm, const Request& r) {
   comm.Protocol = r.protocol->value;
   try {
     comm.Open();
+  } catch (const ECommOpenError& e) {
+    throw SetupError(e.Why.English());
   } catch (const ECommError&) {
-    const int error = errno;
-    throw SetupError("cannot open " + r.device +
-                     (error ? ": " + std::string(strerror(error)) : ""));
+    // The device opened but refused the only setting the tool makes.
+    throw SetupError("cannot set " + r.device + " to " + std::to_string(r.speed) + " bit/s");
   }
 }
 

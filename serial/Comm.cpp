@@ -30,8 +30,10 @@ int RemainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
-ECommOpenError::ECommOpenError(int32_t code)
-    : ECommError(FormatCode("オープンエラー ErrorCode = ", code)), ErrorCode(code) {}
+ECommOpenError::ECommOpenError(int32_t code, OpenFailure why)
+    : ECommError(FormatCode("オープンエラー ErrorCode = ", code)),
+      ErrorCode(code),
+      Why(std::move(why)) {}
 
 ECommReadWriteError::ECommReadWriteError(int32_t code)
     : ECommError(FormatCode("入出力エラー ErrorCode = ", code)), ErrorCode(code) {}
@@ -110,8 +112,9 @@ TDcb TComm::DeviceDcb() const {
 void TComm::Open() {
   if (IsOpen()) return;
   ReapWatcher();
-  auto dev = OpenSerialDevice(ResolvedDevicePath());
-  if (!dev) throw ECommOpenError(-1);
+  const std::string path = ResolvedDevicePath();
+  auto dev = OpenSerialDevice(path);
+  if (!dev) throw ECommOpenError(-1, ExplainOpenFailure(path, errno));
   dev->SetupQueues(inQueueSize_, outQueueSize_);
   dev->Purge();
   {

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <thread>
 
+#include "OpenFailure.h"
 #include "SerialDevice.h"
 
 // A Pascal-style set over a small enumeration, held in Bits.
@@ -97,8 +98,9 @@ class ECommError : public std::runtime_error {
 
 class ECommOpenError : public ECommError {
  public:
-  explicit ECommOpenError(int32_t code);
+  explicit ECommOpenError(int32_t code, OpenFailure why = {});
   int32_t ErrorCode;
+  OpenFailure Why;  // what the node and its lock say about the failure
 };
 
 class ECommReadWriteError : public ECommError {

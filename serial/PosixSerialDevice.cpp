@@ -15,6 +15,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@
 #include <chrono>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 
 // Speeds without a B-constant (PosixSpeed.cpp; termios2 can't live here).
 bool ReadLineSpeed(int fd, uint32_t* speed, bool* custom);
@@ -560,10 +562,35 @@ bool ClaimLine(int fd) {
   return ioctl(fd, TIOCEXCL) == 0;
 }
 
+// Whether the node changed less than a second ago.
+bool ChangedJustNow(const std::string& path) {
+  struct stat node {};
+  timespec now{};
+  if (stat(path.c_str(), &node) != 0 || clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+  const auto age = std::chrono::seconds(now.tv_sec - node.st_ctim.tv_sec) +
+                   std::chrono::nanoseconds(now.tv_nsec - node.st_ctim.tv_nsec);
+  return age < std::chrono::seconds(1);
+}
+
+// Right after an adapter appears udev is still setting its group and mode, so
+// a refusal on a node that just changed is tried again, for a second at most.
+int OpenNode(const std::string& path) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  for (;;) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 || errno != EACCES) return fd;
+    if (std::chrono::steady_clock::now() >= deadline || !ChangedJustNow(path)) {
+      errno = EACCES;
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 }  // namespace
 
 std::shared_ptr<SerialDevice> OpenPosixDevice(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = OpenNode(path);
   if (fd < 0) return nullptr;
   if (!ClaimLine(fd)) {
     const int err = errno;

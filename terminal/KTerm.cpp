@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "ElidedText.h"
 #include "KelApplication.h"
 #include "PaintBox.h"
 
@@ -128,13 +129,19 @@ void TKelTerm::BuildScreenAndStatus(QWidget* client) {
                 text.color(QPalette::Active, QPalette::WindowText));
   statusText_->setPalette(text);
   StatusBar1->addWidget(statusText_, 1);
+  statusReason_ = new TElidedLabel(StatusBar1);
+  statusReason_->setPalette(text);
+  StatusBar1->addWidget(statusReason_, 2);
   SetStatusText(QStringLiteral("KELTERM Version 2.02  開発 1996.10 - 1997.03"));
 }
 
 QString TKelTerm::StatusText() const { return statusText_->text(); }
 
+QString TKelTerm::StatusReason() const { return statusReason_->WholeText(); }
+
 void TKelTerm::SetStatusText(const QString& text) {
   statusText_->setText(text);
+  statusReason_->SetWholeText(QString());
   emit StatusTextShown(text);
 }
 

@@ -37,6 +37,7 @@ class QPushButton;
 class QScrollBar;
 class QSpinBox;
 class QStatusBar;
+class TElidedLabel;
 class QTimer;
 class QToolButton;
 class QKeyEvent;
@@ -50,9 +51,11 @@ class TKelTerm : public QMainWindow {
   explicit TKelTerm(QWidget* parent = nullptr);
   ~TKelTerm() override;
 
-  // The status bar's one text; every session message replaces it whole.
+  // The status bar's text; every session message replaces it whole and
+  // clears the second field, which says why the port did not open.
   QString StatusText() const;
   void SetStatusText(const QString& text);
+  QString StatusReason() const;
 
   // Toolbar.
   QFrame* Panel1;
@@ -181,6 +184,7 @@ class TKelTerm : public QMainWindow {
   void FormClick();
   void FormDestroy();
   void CommOpen();
+  void ShowOpenFailure(const QString& reason);
   void CommClose();
   void PortOpenCloseClick();
   void PortOCClick();
@@ -353,11 +357,12 @@ class TKelTerm : public QMainWindow {
   int BackTextRows() const;
 
   QLabel* statusText_ = nullptr;
-  QObject* backScrollEvents_ = nullptr;  // the back-scroll pane's event filter
-  bool destroyed_ = false;               // FormDestroy has run
-  bool closingSession_ = false;          // CommClose is under way
-  bool settingsReadable_ = true;         // false: never overwrite the file
-  std::atomic<uint32_t> session_{0};     // counts port opens; stale events are dropped
+  TElidedLabel* statusReason_ = nullptr;  // shortened, whole in its tool tip
+  QObject* backScrollEvents_ = nullptr;   // the back-scroll pane's event filter
+  bool destroyed_ = false;                // FormDestroy has run
+  bool closingSession_ = false;           // CommClose is under way
+  bool settingsReadable_ = true;          // false: never overwrite the file
+  std::atomic<uint32_t> session_{0};      // counts port opens; stale events are dropped
 
   // The child widgets outlive this class's part of the window: a pane's box
   // that loses the focus while they are deleted would still run its handler.

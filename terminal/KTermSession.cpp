@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "ElidedText.h"
 #include "KTerm.h"
 #include "KelApplication.h"
 #include "ProgramFolder.h"
@@ -118,6 +119,13 @@ void TKelTerm::FormResize() { ScreenDirty = true; }
 
 void TKelTerm::FormClick() { ScreenDirty = true; }
 
+// The reason sits in the bar's second field, whole in its tool tip.
+void TKelTerm::ShowOpenFailure(const QString& reason) {
+  SetStatusText(QStringLiteral("通信ポートをオープンできません."));
+  statusReason_->SetWholeText(reason);
+  ShowSessionState();
+}
+
 void TKelTerm::CommOpen() {
   KeyQueue.clear();
   PasteQueue.clear();
@@ -128,9 +136,11 @@ void TKelTerm::CommOpen() {
     KELCOMM1->SetDevicePath(PathFromShiftJis(SettingList.DevicePath(Port->value())));
     ++session_;
     KELCOMM1->Open();
+  } catch (const ECommOpenError& e) {
+    ShowOpenFailure(QString::fromStdString(e.Why.Japanese()));
+    return;
   } catch (...) {
-    SetStatusText(QStringLiteral("通信ポートをオープンできません."));
-    ShowSessionState();
+    ShowOpenFailure(QString());
     return;
   }
   ShowSessionState();

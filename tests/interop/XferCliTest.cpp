@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Peers.h"
+#include "PosixSerialDevice.h"
 #include "PtyPair.h"
 
 namespace {
@@ -23,23 +24,24 @@ struct ToolRun {
 ToolRun RunTool(const TempDir& dir, std::vector<std::string> args) {
   args.insert(args.begin(), XferTool());
   PeerProcess tool(args, dir.path(), dir / "tool.out");
-  ToolRun r;
-  if (tool.WaitExit(20000)) r.code = tool.ExitCode();
-  r.output = ReadFile(dir / "tool.out");
-  return r;
+  return {tool.WaitExit(20000) ? tool.ExitCode() : -1, ReadFile(dir / "tool.out")};
 }
 
 TEST(XferCli, BadUsageEndsWithCodeTwoAndSaysWhy) {
   TempDir dir;
-  PtyPair line;
-  ASSERT_TRUE(line.ok());
-  const std::vector<std::pair<std::vector<std::string>, const char*>> cases = {
+  PtyPair line, busy;
+  ASSERT_TRUE(line.ok() && busy.ok());
+  const auto holder = OpenPosixDevice(busy.slavePath());
+  const std::string inUse = "in use by another program (PID " + std::to_string(getpid()) + ")";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{}, "missing command"},
       {{"send", "x"}, "missing -p PROTOCOL"},
       {{"-p", "kermit", "receive", "x"}, "unknown protocol: kermit"},
       {{"-p", "ymodem", "receive", "a", "b"}, "wrong number of arguments for receive"},
       {{"-p", "ymodem", "send", dir / "missing.bin"}, "cannot read"},
-      {{"-d", "/nonexistent/tty", "-p", "ymodem", "receive", "x"}, "cannot open /nonexistent/tty"},
+      {{"-d", "/nonexistent/tty", "-p", "ymodem", "receive", "x"},
+       "cannot open /nonexistent/tty: no such device"},
+      {{"-d", busy.slavePath(), "-p", "ymodem", "receive", "x"}, inUse},
       {{"-d", line.slavePath(), "-p", "ymodem", "receive", dir / "no/x"}, "cannot create"},
   };
   for (const auto& [args, message] : cases) {

@@ -4,6 +4,7 @@
 // flow control and any speed; it forces CS8 and clears PARENB.
 
 #include <asm/termbits.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
@@ -13,6 +14,8 @@
 #include <functional>
 #include <thread>
 
+#include "Files.h"
+#include "OpenFailure.h"
 #include "PosixSerialDevice.h"
 #include "PtyPair.h"
 
@@ -89,6 +92,34 @@ TEST_F(PosixDevice, SecondOpenIsBusyAndSettingsFoundAtOpenAreRestoredAtClose) {
     const termios2 back = LineSettings(pty.master());
     EXPECT_EQ(std::memcmp(&back, &found, sizeof back), 0) << speed;
     ASSERT_TRUE(device = OpenPosixDevice(pty.slavePath()));
+  }
+}
+
+// Why an open failed: real failures where the test can cause them, else the
+// errno with a node of our own (root opens any node whatever its mode).
+TEST_F(PosixDevice, FailedOpenSaysWhy) {
+  TempDir dev;
+  for (const char* name : {"ttyS0", "ttyUSB0", "shared", "private"}) std::ofstream(dev / name);
+  const gid_t gid = getegid() ? getegid() : 65534;
+  ASSERT_EQ(chown((dev / "shared").c_str(), -1, gid) | chmod((dev / "shared").c_str(), 0660) |
+                chmod((dev / "private").c_str(), 0600),
+            0);
+  std::ofstream(dev / "LCK..ttyUSB0") << "  4321\n";
+  const std::string group = getgrgid(gid)->gr_name;
+  const std::tuple<std::string, int, std::string> rows[] = {
+      {pty.slavePath(), 0,
+       " は他のプログラム (PID " + std::to_string(getpid()) + ") が使用中です."},
+      {dev / "ttyUSB0", EBUSY, " は他のプログラム (PID 4321) が使用中です."},
+      {dev / "ttyUSB9", 0,
+       " はありません. あるデバイス: " + (dev / "ttyUSB0") + ", " + (dev / "ttyS0")},
+      {dev / "shared", EACCES,
+       " を使うには " + group + " グループに入り, ログインし直してください."},
+      {dev / "private", EACCES, " を使う権限がありません."},
+      {dev / "ttyS0", EIO, " をオープンできません (Input/output error)."},
+  };
+  for (const auto& [path, given, says] : rows) {
+    const int error = given ? given : (OpenPosixDevice(path) ? 0 : errno);
+    EXPECT_EQ(ExplainOpenFailure(path, error, dev.path(), dev.path()).Japanese(), path + says);
   }
 }
 

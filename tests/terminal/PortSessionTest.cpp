@@ -123,6 +123,14 @@ TEST(DialTest, PickedEntryDialsAndTheCarrierIsAnswered) {
 }
 
 // An exception raised on the serial watcher is shown in the error box.
+TEST_F(PortSessionTest, PortThatDoesNotOpenSaysWhyInTheStatusBar) {
+  TKelTerm& w = OpenWindowOn("/dev/ttyUSB99");
+  w.PortOC->click();
+  EXPECT_EQ(w.StatusText(), "通信ポートをオープンできません.");
+  EXPECT_TRUE(w.StatusReason().startsWith("/dev/ttyUSB99 はありません. "));
+  EXPECT_EQ(w.StatusBar1->findChildren<QLabel*>().last()->toolTip(), w.StatusReason());
+}
+
 TEST_F(PortSessionTest, WatcherExceptionReachesTheErrorBoxAndTheSessionGoesOn) {
   TKelTerm& w = OpenWindowOn(line.DevicePath());
   w.PortOC->click();
