@@ -10,6 +10,7 @@ packages=(
   lrzsz socat
   fonts-ipafont-gothic
   xvfb xauth
+  desktop-file-utils appstream man-db
 )
 
 missing=()

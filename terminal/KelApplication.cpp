@@ -33,6 +33,10 @@ void InstallQtJapanese(QCoreApplication& app) {
 }  // namespace
 
 KelApplication::KelApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // The per-user data folder is named after the application, and the desktop
+  // matches the window to its entry and icon by the entry's name.
+  setApplicationName(QStringLiteral("KelTerm"));
+  setDesktopFileName(QStringLiteral(KELTERM_APP_ID));
   InstallQtJapanese(*this);
 }
 

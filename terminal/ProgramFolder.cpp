@@ -21,12 +21,20 @@ bool IsWritableFolder(const QString& folder) {
   return info.isDir() && info.isWritable();
 }
 
+// An installed copy has its desktop entry beside bin/. Its bin/ may well be
+// writable (a prefix in the user's home, or root's /usr/bin), and is still
+// no place for settings and logs.
+bool IsInstalledCopy(const QString& folder) {
+  return QFileInfo::exists(folder + QStringLiteral("/" KELTERM_INSTALLED_ENTRY));
+}
+
 }  // namespace
 
 QString ProgramFolder() {
   if (!OverrideFolder().isEmpty()) return OverrideFolder();
   const QString exeFolder = ExecutableFolder();
-  if (!exeFolder.isEmpty() && IsWritableFolder(exeFolder)) return exeFolder;
+  if (!exeFolder.isEmpty() && IsWritableFolder(exeFolder) && !IsInstalledCopy(exeFolder))
+    return exeFolder;
   const QString data = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
   QDir().mkpath(data);
   return data;

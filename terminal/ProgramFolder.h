@@ -1,7 +1,8 @@
 #pragma once
 // The program's folder: where "Kelterm.ini" and the session logs live. It is
-// the folder of the program file; when that folder cannot be written (an
-// installed copy), the user's data folder takes its place. Main thread only.
+// the folder of the program file; when that folder cannot be written, or the
+// program is an installed copy, the user's data folder takes its place. Main
+// thread only.
 
 #include <QString>
 
