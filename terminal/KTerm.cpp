@@ -15,6 +15,7 @@
 
 #include "ElidedText.h"
 #include "KelApplication.h"
+#include "LineLamps.h"
 #include "PaintBox.h"
 
 namespace {
@@ -132,6 +133,8 @@ void TKelTerm::BuildScreenAndStatus(QWidget* client) {
   statusReason_ = new TElidedLabel(StatusBar1);
   statusReason_->setPalette(text);
   StatusBar1->addWidget(statusReason_, 2);
+  lineLamps_ = new TLineLamps(StatusBar1);
+  StatusBar1->addPermanentWidget(lineLamps_);
   SetStatusText(QStringLiteral("KELTERM Version 2.02  開発 1996.10 - 1997.03"));
 }
 

@@ -7,8 +7,8 @@
 // notifications of KELCOMM1: KelComm1CommReceive runs on the serial watcher
 // as the receive path needs, and KELCOMM1CommEvent only posts the line event
 // to the main thread (it must never wait there, since closing the port waits
-// for the watcher). The window's enabled state keeps carrier events out while
-// a close sequence runs.
+// for the watcher); the modem lines' reports reach the lamps the same way. The window's enabled
+// state keeps carrier events out while a close sequence runs.
 
 #include <QMainWindow>
 #include <atomic>
@@ -38,6 +38,7 @@ class QScrollBar;
 class QSpinBox;
 class QStatusBar;
 class TElidedLabel;
+class TLineLamps;
 class QTimer;
 class QToolButton;
 class QKeyEvent;
@@ -358,6 +359,7 @@ class TKelTerm : public QMainWindow {
 
   QLabel* statusText_ = nullptr;
   TElidedLabel* statusReason_ = nullptr;  // shortened, whole in its tool tip
+  TLineLamps* lineLamps_ = nullptr;       // the modem lines as last reported
   QObject* backScrollEvents_ = nullptr;   // the back-scroll pane's event filter
   bool destroyed_ = false;                // FormDestroy has run
   bool closingSession_ = false;           // CommClose is under way

@@ -15,6 +15,7 @@
 #include "ElidedText.h"
 #include "KTerm.h"
 #include "KelApplication.h"
+#include "LineLamps.h"
 #include "ProgramFolder.h"
 #include "SettingsFile.h"
 #include "ShiftJis.h"
@@ -35,6 +36,12 @@ void TKelTerm::SetUpComponent() {
   };
   KELCOMM1->OnCommReceive = [this](TComm* Sender, uint16_t Size) {
     KelComm1CommReceive(Sender, Size);
+  };
+  // Reports come from the watcher, and from Open and Close on this thread;
+  // queued alike, they reach the lamps in the order they were made.
+  KELCOMM1->OnLineState = [lamps = lineLamps_](uint32_t Modem) {
+    QMetaObject::invokeMethod(
+        lamps, [lamps, Modem] { lamps->Show(Modem); }, Qt::QueuedConnection);
   };
   KELCOMM1->OnWatcherException = [](const std::string& message) { ShowErrorBoxLater(message); };
 }

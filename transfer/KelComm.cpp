@@ -146,7 +146,10 @@ void TKELCOMM::RequestCancel() {
   engine_->Wake();
 }
 
-void TKELCOMM::DoLineState(uint32_t Modem) { engine_->LineChanged(Modem); }
+void TKELCOMM::DoLineState(uint32_t Modem) {
+  engine_->LineChanged(Modem);
+  if (OnLineState) OnLineState(Modem);
+}
 
 // A producer waiting for room in the ring must let go, or Close would wait
 // for the watcher for ever.

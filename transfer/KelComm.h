@@ -98,6 +98,9 @@ class TKELCOMM : public TComm {
   // Set while no transfer runs; the worker reads it.
   TTranTimes Times;
   TCommNotifyRxTxEvent SavedReceive;  // the window's handler during a transfer
+  // Hears each report of the modem lines after the engine has (see
+  // TComm::LineState for when and on which thread); set before Open.
+  std::function<void(uint32_t Modem)> OnLineState;
   std::atomic<protType> Protocol{pr_XMODEM_SUM_128};
 
   // The engine state of this component (its receive ring, check values,

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "LineLamps.h"
 #include "LogTime.h"
 #include "WindowTestSupport.h"
 
@@ -36,6 +37,13 @@ TEST_F(PortSessionTest, ClosingWithCarrierAsksAndHangsUp) {
   w.PortOC->click();
   line.far().SetFarRlsd(true);
   ASSERT_TRUE(WaitUntil([&] { return w.StatusText() == kConnected; }));
+  const TLineLamps* lamps = w.StatusBar1->findChild<TLineLamps*>();
+  ASSERT_TRUE(lamps);
+  for (bool ring : {true, false}) {  // the lamps follow the far end's lines
+    line.far().SetFarRing(ring);
+    EXPECT_TRUE(WaitUntil([&] { return (lamps->Lit() & MS_RING_ON) == (ring ? MS_RING_ON : 0); }));
+  }
+  EXPECT_TRUE(lamps->Lit() & MS_RLSD_ON);
   std::string plus, ath;
   std::thread modem([&] {
     plus = line.far().ReadFor(3, 5s);
@@ -63,6 +71,7 @@ TEST_F(PortSessionTest, ClosingWithCarrierAsksAndHangsUp) {
       << "the status text stays readable on the bar's gray";
   EXPECT_TRUE(w.isEnabled());
   EXPECT_FALSE(w.KELCOMM1->IsOpen() || w.PortOC->isChecked() || w.PortOpenClose->isChecked());
+  EXPECT_EQ(lamps->Lit(), 0u) << "the lamps are off while the port is closed";
   EXPECT_EQ(h.statusTexts.mid(before),
             QStringList({"回線切断中です.", "ポートをクローズしました."}));
   EXPECT_EQ(line.far().ReadFor(1, 50ms), "");
@@ -128,7 +137,8 @@ TEST_F(PortSessionTest, PortThatDoesNotOpenSaysWhyInTheStatusBar) {
   w.PortOC->click();
   EXPECT_EQ(w.StatusText(), "通信ポートをオープンできません.");
   EXPECT_TRUE(w.StatusReason().startsWith("/dev/ttyUSB99 はありません. "));
-  EXPECT_EQ(w.StatusBar1->findChildren<QLabel*>().last()->toolTip(), w.StatusReason());
+  EXPECT_EQ(w.StatusBar1->findChildren<QLabel*>(Qt::FindDirectChildrenOnly).last()->toolTip(),
+            w.StatusReason());
 }
 
 TEST_F(PortSessionTest, WatcherExceptionReachesTheErrorBoxAndTheSessionGoesOn) {
