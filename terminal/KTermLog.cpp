@@ -37,5 +37,7 @@ void TKelTerm::LogOpen(size_t FirstLine) {
   // A write error is told on the log's writer thread; the box waits for the
   // main thread.
   Session.LogOpen(LogPath(LogFileNameBytes), OpeningTimeText(), FirstLine,
-                  [](const std::string& message) { ShowErrorBoxLater(message); });
+                  [](const std::string& message) {
+                    ShowErrorBoxLater(FailureText("ログファイルに書き込めません.", message));
+                  });
 }

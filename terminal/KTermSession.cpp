@@ -78,7 +78,9 @@ void TKelTerm::LoadSettings() {
   TSettingsLoad load = LoadSettingsFile(SettingsPath());
   SettingList = std::move(load.List);
   settingsReadable_ = load.Writable;
-  if (!load.Error.empty()) ShowErrorBox(load.Error);
+  if (!load.Error.empty())
+    ShowErrorBox(
+        FailureText("設定ファイルを読み込めません. 今回の設定は保存しません.", load.Error));
 }
 
 // The modem pane shows the settings without writing them back: a line is
@@ -97,7 +99,7 @@ void TKelTerm::ShowModemSettings() {
 void TKelTerm::SaveSettings() {
   if (!settingsReadable_) return;
   const std::string error = SaveSettingsFile(SettingsPath(), SettingList);
-  if (!error.empty()) ShowErrorBox(error);
+  if (!error.empty()) ShowErrorBox(FailureText("設定ファイルを保存できません.", error));
 }
 
 void TKelTerm::FormShow() {
@@ -155,7 +157,7 @@ void TKelTerm::CommOpen() {
     LogOpen(firstLogLine);
   } catch (const std::exception& e) {
     // The session goes on without a log; the user is told why.
-    ShowErrorBox(e.what());
+    ShowErrorBox(FailureText("ログファイルをオープンできません.", e.what()));
     return;
   }
   SetStatusText(QStringLiteral("通信ポートをオープンしました."));

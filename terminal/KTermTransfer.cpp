@@ -44,7 +44,7 @@ void TKelTerm::UpLoadClick() {
       CommStatusShow();
     } catch (const std::exception& e) {
       // The file is there but cannot be read: say so, and nothing starts.
-      ShowErrorBox(e.what());
+      ShowErrorBox(FailureText("ファイルを読み込めません.", e.what()));
     }
   }
   FocusScreen();

@@ -57,6 +57,10 @@ void ShowErrorBox(const std::string& message) {
     ShowDefaultBox(text);
 }
 
+std::string FailureText(const char* sentence, const std::string& reason) {
+  return std::string(sentence) + "\n" + reason;
+}
+
 void ShowErrorBoxLater(const std::string& message) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app) {

@@ -16,6 +16,9 @@ class KelApplication : public QApplication {
 
 // Shows message in the error box, on the main thread.
 void ShowErrorBox(const std::string& message);
+// A Japanese sentence saying what failed, then the system's own words for
+// why (path and reason, which may be English) on the next line.
+std::string FailureText(const char* sentence, const std::string& reason);
 // Callable from any thread: the message is shown on the main thread once the
 // event loop gets to it.
 void ShowErrorBoxLater(const std::string& message);

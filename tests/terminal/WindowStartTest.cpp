@@ -115,6 +115,7 @@ TEST(SettingsFileTest, UnreadableFileIsShownAndNeverReplacedWithDefaults) {
   ASSERT_TRUE(QDir().mkpath(h.SettingsPath()));  // there, but no file to read
   TKelTerm& w = h.Open();
   ASSERT_EQ(h.errorBoxes.size(), 1);
+  EXPECT_TRUE(h.errorBoxes[0].startsWith(QStringLiteral("設定ファイルを読み込めません.")));
   EXPECT_TRUE(h.errorBoxes[0].contains(QStringLiteral("Kelterm.ini")));
   EXPECT_EQ(w.DialCommand->text(), "ATD");
   h.CloseWindow();
