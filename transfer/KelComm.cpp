@@ -1,5 +1,6 @@
 #include "KelComm.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -116,18 +117,33 @@ void TKELCOMM::Launch(uint8_t mode) {
 }
 
 void TKELCOMM::StartUpload(const std::string& Path, const std::string& Name) {
-  if (TranMode.load() != 0) {
+  StartUploads({TUploadFile{Path, Name}});
+}
+
+void TKELCOMM::StartUploads(const std::vector<TUploadFile>& Files) {
+  const bool refused =
+      TranMode.load() != 0 || Files.empty() || (Files.size() > 1 && !CarriesBatches(Protocol)) ||
+      std::ranges::any_of(Files, [](const TUploadFile& f) { return FileSizeOf(f.Path) == 0; });
+  if (refused) {
     TranResult = 0;
     return;
   }
-  Status.SendName.set(Name.empty() ? AnnouncedName(Path) : Name);
-  Status.FilePath.set(Path);
-  Status.FileSize = FileSizeOf(Path);
-  if (Status.FileSize.load() == 0) {
-    TranResult = 0;
-    return;
-  }
+  JoinWorker();  // the last transfer's worker no longer reads the batch
+  batchRest_.assign(Files.rbegin(), Files.rend());
+  NextUpload();
   Launch(1);
+}
+
+bool TKELCOMM::NextUpload() {
+  if (batchRest_.empty()) return false;
+  const TUploadFile file = std::move(batchRest_.back());
+  batchRest_.pop_back();
+  Status.SendName.set(file.Name.empty() ? AnnouncedName(file.Path) : file.Name);
+  Status.FilePath.set(file.Path);
+  Status.FileSize = FileSizeOf(file.Path);
+  Status.TranSize = 0;
+  Status.StartTick = GetTickCount();
+  return true;
 }
 
 void TKELCOMM::StartDownload(const std::string& Path) {

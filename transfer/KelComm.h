@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "Comm.h"
 #include "TranTimes.h"
@@ -69,6 +70,18 @@ struct TKelCommStatus {
   PublishedText RecvName;  // name announced by the sender (downloads)
 };
 
+// A file to upload and the name to announce for it (Shift-JIS bytes; empty
+// means the file-name part of Path).
+struct TUploadFile {
+  std::string Path;
+  std::string Name;
+};
+
+// Protocols whose session carries several files, each under its own header.
+constexpr bool CarriesBatches(protType protocol) {
+  return protocol == pr_YMODEM || protocol == pr_YMODEM_G || protocol == pr_ZMODEM;
+}
+
 class TKelEngine;
 class TKCommTran;
 
@@ -88,6 +101,14 @@ class TKELCOMM : public TComm {
   // announce (Shift-JIS bytes); empty means the file-name part of Path.
   void StartUpload(const std::string& Path, const std::string& Name = std::string());
   void StartDownload(const std::string& Path);
+  // Several files in one session, one after another (CarriesBatches
+  // protocols; any other takes a single file). Refused like StartUpload, and
+  // also when any of the files is missing or empty, so a batch never stops
+  // half-way for a file that was never there.
+  void StartUploads(const std::vector<TUploadFile>& Files);
+  // Worker only: puts the batch's next file in Status and counts afresh;
+  // false when the batch has no file left.
+  bool NextUpload();
   // Asks the running transfer to stop: sets CancelFlag and wakes its waits.
   void RequestCancel();
 
@@ -120,6 +141,9 @@ class TKELCOMM : public TComm {
 
   std::unique_ptr<TKelEngine> engine_;
   std::unique_ptr<TKCommTran> worker_;  // the running or last transfer
+  // The files after the current one; set before the worker starts and
+  // taken by it alone.
+  std::vector<TUploadFile> batchRest_;
 };
 
 // Milliseconds of the steady clock as a 32-bit tick count; compare ticks as

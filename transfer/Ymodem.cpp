@@ -1,5 +1,6 @@
-// YMODEM and its streaming form YMODEM-G: one file per transfer, announced
-// in a header block (number 0) with its name, size and date.
+// YMODEM and its streaming form YMODEM-G: each file of the batch announced
+// in a header block (number 0) with its name, size and date; an empty
+// header ends the batch.
 
 #include <cstring>
 
@@ -82,21 +83,12 @@ int SendBlocks(TKelEngine& E, TXState& X, uint8_t& start) {
   return result == kBlockGood ? kBlockFatal : result;
 }
 
-}  // namespace
-
-void YmodemSend(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
-  TranResult = 1;
-  E.Check.CheckMode = kCheckCrc16;
-  X.Streaming = X.GMode;
-  if (!E.OpenForRead(E.Comm.Status.FilePath.get())) {
-    if (E.LineReady()) SendCancel(E);
-    E.Delay(1000);
-    TranResult = 0;
-    E.Delay(1000);
-    return;
-  }
-  uint8_t start = 0;
-  if (E.WaitReply(start, 60) == 0) start = CAN;
+// One file of the batch, from the receiver's start byte to its EOT's
+// acknowledgement; the first waits for the receiver longer than the others,
+// whose start byte follows that acknowledgement at once.
+void SendStatusFile(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult, uint8_t& start,
+                    int startWait) {
+  if (E.WaitReply(start, startWait) == 0) start = CAN;
   int result = kBlockFatal;
   if (start == 'G' || start == 'C') {
     X.Streaming = start == 'G';
@@ -105,6 +97,26 @@ void YmodemSend(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
   TranResult = result == kBlockEnd;
   if (TranResult) SendEnd(E, X, TranResult);
   E.CloseFile();
+}
+
+}  // namespace
+
+void YmodemSend(TKelEngine& E, TXState& X, std::atomic<uint8_t>& TranResult) {
+  TranResult = 1;
+  E.Check.CheckMode = kCheckCrc16;
+  X.Streaming = X.GMode;
+  uint8_t start = 0;
+  for (int startWait = 60;; startWait = 10) {
+    if (!E.OpenForRead(E.Comm.Status.FilePath.get())) {
+      if (E.LineReady()) SendCancel(E);
+      E.Delay(1000);
+      TranResult = 0;
+      E.Delay(1000);
+      return;
+    }
+    SendStatusFile(E, X, TranResult, start, startWait);
+    if (!TranResult || X.LastReply != ACK || !E.Comm.NextUpload()) break;
+  }
   if (TranResult && X.LastReply == ACK) SendBatchEnd(E);
   const bool refused = start == CAN || X.LastReply == CAN;
   if (E.LineReady() && !refused && !TranResult) SendCancel(E);

@@ -1,6 +1,7 @@
-// The ZMODEM sender: one file, announced with ZFILE and streamed as 1024-byte
-// subpackets that the receiver does not acknowledge; its ZRPOS moves the file
-// back after damage, or forward at the start when it resumes a partial file.
+// The ZMODEM sender: each file of the batch announced with ZFILE and streamed
+// as 1024-byte subpackets that the receiver does not acknowledge; its ZRPOS
+// moves the file back after damage, or forward at the start when it resumes
+// a partial file.
 //
 // Runs on the transfer worker only. The receive ring is read with the frame
 // layer's read-ahead off, so the engine's own ring calls see every byte the
@@ -383,16 +384,36 @@ bool ZSendFinish(TZSendState& S) {
 // A cancelled transfer on a dead line gives the line a while to come back.
 void WaitForLineAfterCancel(TKelEngine& E) { E.WaitForLine(E.PatienceMs()); }
 
-// Invitation, ZFILE and the data; false when the transfer failed, the
-// receiver's ZSKIP or ZNAK included: it did not take the file.
-bool SendOneFile(TZSendState& S) {
-  if (!InviteReceiver(S)) return false;
-  S.Error = false;
+// Invitation (for the batch's first file; the receiver's ZRINIT after a file
+// asks for the next), ZFILE and the data; false when the transfer failed,
+// the receiver's ZSKIP or ZNAK included: it did not take the file.
+bool SendOneFile(TZSendState& S, bool invite) {
+  if (invite && !InviteReceiver(S)) return false;
+  S.Error = S.Declined = false;
+  S.SendPos = 0;
+  S.Ahead.Forget();
   ZMakeFileInfo(S);
   SendFileInfo(S);
   ZAfterFileInfo(S);
   if (S.Error) ZCancel(S.Z);
   return !S.Error && !S.Declined;
+}
+
+// The file that Status names; a file that cannot be opened cancels the
+// session.
+bool SendStatusFile(TZSendState& S, bool invite) {
+  TKelEngine& E = S.E;
+  const std::string path = E.Comm.Status.FilePath.get();
+  if (!E.OpenForRead(path)) {
+    ZCancel(S.Z);
+    E.FlushRing();
+    E.Delay(1000);
+    return false;
+  }
+  S.FileSize = FileSizeOf(path);
+  const bool good = SendOneFile(S, invite);
+  E.CloseFile();
+  return good;
 }
 
 }  // namespace
@@ -401,17 +422,8 @@ void ZSendFile(TKelEngine& E, std::atomic<uint8_t>& TranResult) {
   TZSendState S(E);
   E.FlushRing();
   E.Check.CheckMode = kCheckCrc16;
-  const std::string path = E.Comm.Status.FilePath.get();
-  bool good = false;
-  if (!E.OpenForRead(path)) {
-    ZCancel(S.Z);
-    E.FlushRing();
-    E.Delay(1000);
-  } else {
-    S.FileSize = FileSizeOf(path);
-    good = SendOneFile(S);
-    E.CloseFile();
-  }
+  bool good = SendStatusFile(S, true);
+  while (good && E.Comm.NextUpload()) good = SendStatusFile(S, false);
   WaitForLineAfterCancel(E);
   // A receiver that declined the file still gets the end exchange.
   bool finished = false;

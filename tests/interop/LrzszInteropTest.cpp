@@ -33,6 +33,7 @@ struct Row {
   size_t unit = 0;  // XMODEM: the received file is filled to a multiple of this
   Before before = Before::Nothing;
   bool mayFail = false;  // a clean failure on both sides is acceptable too
+  int batch = 1;         // ours sends this many files in one session
 };
 
 std::ostream& operator<<(std::ostream& os, const Row& r) { return os << r.label; }
@@ -50,8 +51,12 @@ void RunRow(const Row& r, VirtualLine::Options options = {}) {
   PtyBridge bridge(peer.device(), options);
   ASSERT_TRUE(bridge.ok());
   auto comm = OpenOurSide(bridge.OurDevice(), r.protocol);
-  r.oursSends ? comm->StartUpload(dir / "data.bin", "Recv.BIN")
-              : comm->StartDownload(dir / "ours.bin");
+  std::vector<TUploadFile> files{{dir / "data.bin", "Recv.BIN"}};
+  for (int i = 1; i < r.batch; ++i) {
+    files.push_back({dir / ("data" + std::to_string(i)), "recv" + std::to_string(i)});
+    ASSERT_TRUE(WriteFile(files.back().Path, Payload(r.size / (i + 1), i)));
+  }
+  r.oursSends ? comm->StartUploads(files) : comm->StartDownload(dir / "ours.bin");
   ASSERT_TRUE(WaitTransferEnd(*comm, 60000)) << peer.Log();
   // rz asks for "OO" three times, 10 s apart, and may miss ours on a noisy line.
   ASSERT_TRUE(peer.WaitExit(40000)) << peer.Log();
@@ -69,6 +74,8 @@ void RunRow(const Row& r, VirtualLine::Options options = {}) {
   EXPECT_TRUE(FileExists(target)) << "an empty file is made too";
   const std::string got = ReadFile(target);
   EXPECT_TRUE(got == (r.unit ? PaddedTo(data, r.unit) : data)) << got.size() << " bytes";
+  for (int i = 1; i < r.batch; ++i)
+    EXPECT_EQ(ReadFile(dir / files[i].Name), ReadFile(files[i].Path)) << files[i].Name;
   if (!r.oursSends && r.protocol >= pr_YMODEM) {
     EXPECT_EQ(comm->Status.RecvName.get(), "data.bin");
     EXPECT_EQ(comm->Status.FileSize.load(), static_cast<int32_t>(r.size));
@@ -98,11 +105,13 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"OneKToRx", pr_XMODEM_CRC_1024, true, "rx -c recv.bin", 2100, 1024},
                       Row{"SxOneKToOneK", pr_XMODEM_CRC_1024, false, "sx -k data.bin", 3000, 128},
                       Row{"YmodemToRb", pr_YMODEM, true, "rb", 897},
+                      Row{"YmodemBatchToRb", pr_YMODEM, true, "rb", 5000, 0, {}, false, 3},
                       Row{"SbToYmodem", pr_YMODEM, false, "sb -k data.bin", 897},
                       Row{"SbEmptyToYmodem", pr_YMODEM, false, "sb -k data.bin", 0},
                       Row{"SbToYmodemG", pr_YMODEM_G, false, "sb -k data.bin", 70000},
                       Row{"Sb128ToYmodemG", pr_YMODEM_G, false, "sb data.bin", 3000},
                       Row{"ZmodemToRz", pr_ZMODEM, true, "rz", 100000},
+                      Row{"ZmodemBatchToRz", pr_ZMODEM, true, "rz", 30000, 0, {}, false, 3},
                       Row{"SzToZmodem", pr_ZMODEM, false, "sz data.bin", 100000},
                       Row{"SzCrc16", pr_ZMODEM, false, "sz --16-bit-crc data.bin", 70000},
                       Row{"SzEscapeAll", pr_ZMODEM, false, "sz -e data.bin", 70000},
