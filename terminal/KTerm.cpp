@@ -107,6 +107,7 @@ void TKelTerm::BuildPanes(QWidget* client) {
 void TKelTerm::BuildScreenAndStatus(QWidget* client) {
   TextDrawBox = new QFrame(client);
   TextDrawBox->setFocusPolicy(Qt::StrongFocus);
+  TextDrawBox->setAcceptDrops(true);
   TextDrawBox->setAutoFillBackground(true);
   QPalette white = TextDrawBox->palette();
   white.setColor(QPalette::Window, Qt::white);
@@ -176,6 +177,10 @@ bool TKelTerm::eventFilter(QObject* watched, QEvent* event) {
   }
   if (watched == TextDrawBox && (type == QEvent::InputMethod || type == QEvent::InputMethodQuery) &&
       ScreenInputMethod(event))
+    return true;
+  if (watched == TextDrawBox &&
+      (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop) &&
+      ScreenDragAndDrop(event))
     return true;
   if (watched == TextDrawBox && type == QEvent::FocusIn) TextDrawBoxEnter();
   if (watched == TextDrawBox && type == QEvent::FocusOut) TextDrawBoxExit();

@@ -297,6 +297,12 @@ class TKelTerm : public QMainWindow {
   // Shows the progress dialog without making it modal and brings its values
   // up to date while a transfer runs; the tick calls it on each pass.
   void CommStatusShow();
+  // Files dropped on the terminal screen (its drag and drop events; true
+  // when taken): uploaded as one batch when the port is open, no transfer
+  // runs and the protocol takes them; otherwise the status bar says why.
+  bool ScreenDragAndDrop(QEvent* Event);
+  void DropFiles(const QStringList& Files);
+  QString DropRefusal(int Count) const;  // empty when the files may go
   // The file choices of a transfer, made at their first use.
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;

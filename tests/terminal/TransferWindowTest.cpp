@@ -1,17 +1,22 @@
 // Transfers started from the window, the file dialog answered as a user
 // would, against our own component on the far end of a paced virtual line:
 // the progress dialog while the bytes move, the file whole, the terminal's
-// receive path back afterwards, and 中止.
+// receive path back afterwards, and 中止. Files dropped on the screen go to a
+// host's rz.
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QToolButton>
+#include <QUrl>
 
 #include "KCommSDg.h"
-#include "Stations.h"
+#include "Peers.h"
 #include "WindowTestSupport.h"
 
 namespace {
@@ -107,5 +112,53 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{"Xmodem1kDownloadCancelled", pr_XMODEM_CRC_1024, false, true,
                           "XMODEM [CRC] 1024byte ダウンロード"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Drags the files onto the terminal screen and drops them there, as a file
+// manager does; true when the screen took both events.
+bool DropOnScreen(TKelTerm& w, const std::vector<std::string>& paths) {
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const std::string& path : paths) urls << QUrl::fromLocalFile(QString::fromStdString(path));
+  data.setUrls(urls);
+  const QPoint at = w.TextDrawBox->rect().center();
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  return QApplication::sendEvent(w.TextDrawBox, &enter) && enter.isAccepted() &&
+         QApplication::sendEvent(w.TextDrawBox, &drop) && drop.isAccepted();
+}
+
+TEST(DropOnScreen, FilesGoToTheHostInOneSessionOrTheBarSaysWhy) {
+  ASSERT_TRUE(ProgramsInstalled({"socat", "rz"}));
+  TempDir dir;
+  const std::vector<std::string> files{dir / "one.bin", dir / "two.bin"};
+  ASSERT_TRUE(WriteFile(files[0], RandomBytes(30000, 1)) && WriteFile(files[1], "two"));
+  LrzszPeer host(dir, "mkdir got && cd got && rz");
+  ASSERT_TRUE(host.Ready());
+  WindowHarness h;
+  h.WriteSettings(SettingsWithCom1(host.device()));
+  TKelTerm& w = h.Open();
+  const struct {
+    protType protocol;
+    QString said;
+  } refused[] = {{pr_ZMODEM, "通信ポートがオープンされていません."},
+                 {pr_XMODEM_CRC_1024, "このプロトコルで送れるファイルは1つです."}};
+  for (const auto& r : refused) {
+    w.Protocol->setCurrentIndex(r.protocol);
+    EXPECT_TRUE(DropOnScreen(w, files));
+    EXPECT_EQ(w.StatusText(), r.said);
+    EXPECT_EQ(w.KELCOMM1->TranMode.load(), 0);
+    if (!w.PortOC->isChecked()) w.PortOC->click();
+  }
+  w.Protocol->setCurrentIndex(pr_ZMODEM);
+  ASSERT_TRUE(DropOnScreen(w, files));
+  EXPECT_NE(w.KELCOMM1->TranMode.load(), 0);
+  DropOnScreen(w, {files[0]});
+  EXPECT_EQ(w.StatusText(), "ファイル転送中です.");
+  ASSERT_TRUE(WaitUntil([&] { return w.KELCOMM1->TranMode == 0; }, 60s));
+  EXPECT_EQ(w.KELCOMM1->TranResult.load(), 1) << host.Log();
+  EXPECT_EQ(ReadFile(dir / "got/one.bin"), ReadFile(files[0]));
+  EXPECT_EQ(ReadFile(dir / "got/two.bin"), "two");
+  EXPECT_TRUE(host.WaitExit(30000));
+}
 
 }  // namespace
