@@ -9,6 +9,7 @@
 #include <QSpinBox>
 #include <QToolButton>
 
+#include "DeviceFollow.h"
 #include "KTerm.h"
 #include "SerialDevices.h"
 #include "ShiftJis.h"
@@ -36,6 +37,7 @@ void TKelTerm::ModemSettingClick() {
 void TKelTerm::SpeedButton1Click() { ModemSettingClick(); }
 
 void TKelTerm::PortChange() {
+  DeviceFollow->Forget();
   SetSettingLine(kPortLine, QString::number(Port->value()));
   ShowPortDevice();
 }
@@ -49,6 +51,7 @@ void TKelTerm::ModemClearCommandChange() {
 }
 
 void TKelTerm::PortDeviceChange() {
+  DeviceFollow->Forget();
   SetSettingLine(DeviceLine(Port->value()), PortDevice->currentText());
   PortDevice->setToolTip(PortDevice->currentText());
 }
@@ -58,7 +61,7 @@ void TKelTerm::PortDeviceDropDown() {
   const QSignalBlocker quiet(PortDevice);
   const QString text = PortDevice->currentText();
   PortDevice->clear();
-  for (const std::string& path : ListSerialDevices())
+  for (const std::string& path : ListSerialDevices(DeviceFollow->Root()))
     PortDevice->addItem(QString::fromLocal8Bit(path));
   PortDevice->setEditText(text);
 }
