@@ -171,12 +171,13 @@ TEST(DeviceReturnTest, VanishedDeviceReopensWhenTheSamePathComesBack) {
     if (r.userCloses) w.PortOC->click();
     first.CloseMaster();
     ASSERT_EQ(std::filesystem::remove_all(byId.parent_path()), 3u);
-    ASSERT_TRUE(WaitUntil([&] { return !w.KELCOMM1->IsOpen() && w.isEnabled() && !listed(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !w.KELCOMM1->IsOpen() && w.isEnabled() && !listed(); }, 30s));
     if (!r.userCloses) {
       EXPECT_EQ(w.StatusText() + w.StatusReason(), "回線が切れました.デバイスが外されました.");
     }
     plug(second);
-    ASSERT_TRUE(WaitUntil(listed));  // the port's fate is decided with the list
+    ASSERT_TRUE(WaitUntil(listed, 30s));  // the port's fate is decided with the list
     EXPECT_EQ(w.KELCOMM1->IsOpen() && w.PortOC->isChecked(), r.reopens) << r.limit.count();
     if (!r.reopens) continue;
     EXPECT_EQ(w.StatusText(), "デバイスが戻りました. ポートを開きました.");
