@@ -12,6 +12,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Attributes count: udev gives a new node its group only after it appears,
+// and a port that did not open a moment ago may open then.
 constexpr uint32_t kChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
                               IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 

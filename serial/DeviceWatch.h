@@ -30,5 +30,5 @@ class TDeviceWatch {
 
   int fd_;
   std::vector<std::string> folders_;
-  std::map<int, std::string> watches_;  // descriptor of each watch, by folder watched
+  std::map<int, std::string> watches_;  // the folder of each watch, by its descriptor
 };
