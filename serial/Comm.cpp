@@ -99,6 +99,11 @@ std::shared_ptr<SerialDevice> TComm::Device() const {
   return device_;
 }
 
+bool TComm::DeviceGone() const {
+  auto dev = Device();
+  return dev && dev->HungUp();
+}
+
 void TComm::WakeWatcher() const {
   std::lock_guard lock(deviceMutex_);
   if (watchState_) watchState_->Wake();

@@ -124,6 +124,9 @@ class TComm {
   // Lets what is queued leave first (DrainOutput), then closes.
   void Close();
   bool IsOpen() const { return open_.load(std::memory_order_acquire); }
+  // True once the open device has gone for good: its other side closed, or
+  // the adapter was unplugged.
+  bool DeviceGone() const;
 
   // Sends Count bytes; returns when the device has taken them. Returns the
   // number taken, which is less than Count only when the device stalled for

@@ -59,6 +59,7 @@ TKelTerm::TKelTerm(QWidget* parent) : QMainWindow(parent), KELCOMM1(std::make_un
   }
 
   SetUpComponent();
+  SetUpDeviceFollow();
   ConnectControls();
   FormCreate();
   Timer2->start();

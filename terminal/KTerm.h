@@ -44,6 +44,7 @@ class QToolButton;
 class QKeyEvent;
 class QPainter;
 class TCommStatus;
+class TDeviceFollow;
 class TPaintBox;
 
 class TKelTerm : public QMainWindow {
@@ -148,6 +149,9 @@ class TKelTerm : public QMainWindow {
   QAction* K2;
 
   std::unique_ptr<TKELCOMM> KELCOMM1;
+  // The serial devices as they come and go, and the port's return after its
+  // device vanished (KTermDevices.cpp).
+  TDeviceFollow* DeviceFollow = nullptr;
   // The progress dialog, created after the window; may stay null.
   TCommStatus* CommStatus = nullptr;
 
@@ -336,9 +340,15 @@ class TKelTerm : public QMainWindow {
   void SaveSettings();
   void OnLineEvent(TCommEventMask EventMask, uint32_t session);
   // CommClose's sequence; a close after a carrier loss leaves the loss's
-  // message on the status bar.
+  // message on the status bar and sends no hang-up.
   void CloseSession(bool CarrierLost);
   void HangUp();
+  void OpenPort();
+  void StartSession(size_t firstLogLine, const QString& message);
+  void SetUpDeviceFollow();
+  void DevicesChanged();
+  void DeviceVanished();
+  void ReopenReturnedDevice();
   void ShowSessionState();
   void WaitTicks(uint32_t ms);
   void FocusScreen();

@@ -9,6 +9,7 @@
 #include <QSpinBox>
 #include <QToolButton>
 
+#include "DeviceFollow.h"
 #include "KTerm.h"
 #include "SerialDevices.h"
 #include "ShiftJis.h"
@@ -36,6 +37,7 @@ void TKelTerm::ModemSettingClick() {
 void TKelTerm::SpeedButton1Click() { ModemSettingClick(); }
 
 void TKelTerm::PortChange() {
+  DeviceFollow->Forget();
   SetSettingLine(kPortLine, QString::number(Port->value()));
   ShowPortDevice();
 }
@@ -49,17 +51,25 @@ void TKelTerm::ModemClearCommandChange() {
 }
 
 void TKelTerm::PortDeviceChange() {
+  DeviceFollow->Forget();
   SetSettingLine(DeviceLine(Port->value()), PortDevice->currentText());
   PortDevice->setToolTip(PortDevice->currentText());
 }
 
-// The devices present now, the chosen port's line kept as the text.
+// The devices present now, the chosen port's line kept as the text. An
+// unchanged list is left alone, so that a change elsewhere in the device
+// folders does not disturb the user's typing.
 void TKelTerm::PortDeviceDropDown() {
+  QStringList paths;
+  for (const std::string& path : ListSerialDevices(DeviceFollow->Root()))
+    paths << QString::fromLocal8Bit(path);
+  QStringList shown;
+  for (int i = 0; i < PortDevice->count(); ++i) shown << PortDevice->itemText(i);
+  if (paths == shown) return;
   const QSignalBlocker quiet(PortDevice);
   const QString text = PortDevice->currentText();
   PortDevice->clear();
-  for (const std::string& path : ListSerialDevices())
-    PortDevice->addItem(QString::fromLocal8Bit(path));
+  PortDevice->addItems(paths);
   PortDevice->setEditText(text);
 }
 

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "DeviceFollow.h"
 #include "ElidedText.h"
 #include "KTerm.h"
 #include "KelApplication.h"
@@ -140,11 +141,7 @@ void TKelTerm::CommOpen() {
   PasteQueue.clear();
   const size_t firstLogLine = Session.LogFirstLine();
   try {
-    KELCOMM1->SetBaudRate(ParseSpeed(BaudRate->currentText().toStdString()));
-    KELCOMM1->SetPort(static_cast<uint8_t>(Port->value()));
-    KELCOMM1->SetDevicePath(PathFromShiftJis(SettingList.DevicePath(Port->value())));
-    ++session_;
-    KELCOMM1->Open();
+    OpenPort();
   } catch (const ECommOpenError& e) {
     ShowOpenFailure(QString::fromStdString(e.Why.Japanese()));
     return;
@@ -152,6 +149,22 @@ void TKelTerm::CommOpen() {
     ShowOpenFailure(QString());
     return;
   }
+  StartSession(firstLogLine, QStringLiteral("通信ポートをオープンしました."));
+}
+
+// Opens the device of the port the pane shows; throws when it does not open.
+void TKelTerm::OpenPort() {
+  KELCOMM1->SetBaudRate(ParseSpeed(BaudRate->currentText().toStdString()));
+  KELCOMM1->SetPort(static_cast<uint8_t>(Port->value()));
+  KELCOMM1->SetDevicePath(PathFromShiftJis(SettingList.DevicePath(Port->value())));
+  ++session_;
+  KELCOMM1->Open();
+  DeviceFollow->Forget();
+  DeviceFollow->FollowPath(KELCOMM1->ResolvedDevicePath());
+}
+
+// The port has opened: the log opens and the status bar says so.
+void TKelTerm::StartSession(size_t firstLogLine, const QString& message) {
   ShowSessionState();
   try {
     LogOpen(firstLogLine);
@@ -160,19 +173,20 @@ void TKelTerm::CommOpen() {
     ShowErrorBox(FailureText("ログファイルをオープンできません.", e.what()));
     return;
   }
-  SetStatusText(QStringLiteral("通信ポートをオープンしました."));
+  SetStatusText(message);
 }
 
 void TKelTerm::CommClose() { CloseSession(false); }
 
 // After a carrier loss the status bar keeps "回線が切れました.": why the
 // session ended is what the user needs to read, and it says the port is
-// closed as well.
+// closed as well. A lost line is not hung up: a device that vanished may
+// still show the carrier it had until the watcher notices.
 void TKelTerm::CloseSession(bool CarrierLost) {
   if (!KELCOMM1->IsOpen() || closingSession_) return;
   closingSession_ = true;
   setEnabled(false);
-  if (KELCOMM1->CarrierOn()) HangUp();
+  if (!CarrierLost && KELCOMM1->CarrierOn()) HangUp();
   if (!CarrierLost) SetStatusText(QStringLiteral("ポートをクローズしました."));
   KELCOMM1->Close();
   WaitTicks(300);
@@ -246,6 +260,8 @@ void TKelTerm::OnLineEvent(TCommEventMask EventMask, uint32_t session) {
     return;
   if (KELCOMM1->CarrierOn()) {
     SetStatusText(QStringLiteral("接続しました."));
+  } else if (KELCOMM1->DeviceGone()) {
+    DeviceVanished();
   } else {
     SetStatusText(QStringLiteral("回線が切れました."));
     CloseSession(true);

@@ -3,7 +3,10 @@
 // exception on the watcher.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -11,11 +14,14 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
+#include "DeviceFollow.h"
 #include "LineLamps.h"
 #include "LogTime.h"
+#include "PtyPair.h"
 #include "WindowTestSupport.h"
 
 namespace {
@@ -128,6 +134,55 @@ TEST(DialTest, PickedEntryDialsAndTheCarrierIsAnswered) {
     EXPECT_FALSE(w.PortOC->isChecked() || w.PortOpenClose->isChecked());
     EXPECT_EQ(w.LogFileName->text(), defaultLogName);
     EXPECT_EQ(modem.far().ReadFor(1, 50ms), "") << "no hang-up once the carrier is gone";
+  }
+}
+
+// The port's device is a pty reached through a link in serial/by-id of a
+// folder standing in for /dev; the link's folders go with the last link, as
+// udev's do. Its vanishing ends the session as a carrier loss does and drops
+// it from the list; its return opens the port again by itself, but only after
+// a vanish and within the time allowed.
+TEST(DeviceReturnTest, VanishedDeviceReopensWhenTheSamePathComesBack) {
+  const struct Row {
+    bool userCloses;
+    std::chrono::milliseconds limit;
+    bool reopens;
+  } rows[] = {{false, 5min, true}, {true, 5min, false}, {false, 0ms, false}};
+  for (const Row& r : rows) {
+    QTemporaryDir dev;
+    const std::filesystem::path byId = dev.filePath("serial/by-id").toStdString();
+    const std::string link = byId / "usb-KelTerm_Test-if00";
+    const auto plug = [&](const PtyPair& pty) {
+      std::filesystem::create_directories(byId);
+      ASSERT_EQ(symlink(pty.slavePath().c_str(), link.c_str()), 0);
+    };
+    PtyPair first, second;
+    ASSERT_TRUE(first.ok() && second.ok());
+    plug(first);
+    WindowHarness h;
+    h.WriteSettings(SettingsWithCom1(link));
+    TKelTerm& w = h.Open();
+    const auto listed = [&] { return w.PortDevice->findText(QString::fromStdString(link)) >= 0; };
+    w.DeviceFollow->ReturnLimit = r.limit;
+    w.DeviceFollow->SetRoot(dev.path().toStdString());
+    EXPECT_TRUE(listed());
+    w.PortOC->click();
+    ASSERT_TRUE(w.KELCOMM1->IsOpen());
+    if (r.userCloses) w.PortOC->click();
+    first.CloseMaster();
+    ASSERT_EQ(std::filesystem::remove_all(byId.parent_path()), 3u);
+    ASSERT_TRUE(
+        WaitUntil([&] { return !w.KELCOMM1->IsOpen() && w.isEnabled() && !listed(); }, 30s));
+    if (!r.userCloses) {
+      EXPECT_EQ(w.StatusText() + w.StatusReason(), "回線が切れました.デバイスが外されました.");
+    }
+    plug(second);
+    ASSERT_TRUE(WaitUntil(listed, 30s));  // the port's fate is decided with the list
+    EXPECT_EQ(w.KELCOMM1->IsOpen() && w.PortOC->isChecked(), r.reopens) << r.limit.count();
+    if (!r.reopens) continue;
+    EXPECT_EQ(w.StatusText(), "デバイスが戻りました. ポートを開きました.");
+    w.KELCOMM1->WriteString("back");
+    EXPECT_EQ(second.Read(4), "back");
   }
 }
 
