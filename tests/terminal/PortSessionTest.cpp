@@ -186,7 +186,6 @@ TEST(DeviceReturnTest, VanishedDeviceReopensWhenTheSamePathComesBack) {
   }
 }
 
-// An exception raised on the serial watcher is shown in the error box.
 TEST_F(PortSessionTest, PortThatDoesNotOpenSaysWhyInTheStatusBar) {
   TKelTerm& w = OpenWindowOn("/dev/ttyUSB99");
   w.PortOC->click();
@@ -196,6 +195,7 @@ TEST_F(PortSessionTest, PortThatDoesNotOpenSaysWhyInTheStatusBar) {
             w.StatusReason());
 }
 
+// An exception raised on the serial watcher is shown in the error box.
 TEST_F(PortSessionTest, WatcherExceptionReachesTheErrorBoxAndTheSessionGoesOn) {
   TKelTerm& w = OpenWindowOn(line.DevicePath());
   w.PortOC->click();
