@@ -142,6 +142,7 @@ class TKelTerm : public QMainWindow {
   QMenu* KT1;
   QAction* XMODEM128SUM_UPLOAD;
   QAction* KXMODEM128SUM_DOWNLOAD;
+  QAction* ZmodemAutoStart;  // checked: a host's ZMODEM program offers its transfer
   QAction* NetSetting;
   QMenu* KS1;
   QAction* ModemSetting;
@@ -310,6 +311,17 @@ class TKelTerm : public QMainWindow {
   // The file choices of a transfer, made at their first use.
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
+  // Ask for the file (the dialog's title followed by TitleSuffix) and start
+  // with the component's protocol; true when the transfer runs.
+  bool StartChosenUpload(const QString& TitleSuffix);
+  bool StartChosenDownload(const QString& TitleSuffix);
+
+  // Transfers the host starts (ZMODEM auto-start).
+  void ZmodemAutoStartClick();
+  void ShowZmodemAutoStart();  // the menu's check and the receive path from the settings
+  void PostZmodemOffer();      // on the serial watcher: queues what the receive path spotted
+  void ZmodemOffered(TZmodemOffer Offer);
+  void ZmodemAutoStartEnded();  // on the tick while no transfer runs
 
  signals:
   // Every text the status bar shows, in order.
@@ -366,6 +378,9 @@ class TKelTerm : public QMainWindow {
   int caretColumn_ = 0;
   bool caretShown_ = false;
   bool drawing_ = false;  // TextDraw is painting its snapshot
+
+  bool offerShown_ = false;   // a host's ZMODEM offer waits for the user
+  bool autoStarted_ = false;  // the running transfer was the host's: ZMODEM
 
   // Back-scroll pane.
   void ConnectBackScroll();

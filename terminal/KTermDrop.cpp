@@ -2,6 +2,7 @@
 // toolbar's list, several in one session where the protocol carries a batch.
 // A drop that cannot start says why on the status bar rather than refusing
 // the drag, so the user learns what to do.
+#include <QComboBox>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
@@ -43,7 +44,7 @@ bool TKelTerm::ScreenDragAndDrop(QEvent* Event) {
 QString TKelTerm::DropRefusal(int Count) const {
   if (!PortOC->isChecked()) return QStringLiteral("通信ポートがオープンされていません.");
   if (KELCOMM1->TranMode.load() != 0) return QStringLiteral("ファイル転送中です.");
-  if (Count > 1 && !CarriesBatches(KELCOMM1->Protocol))
+  if (Count > 1 && !CarriesBatches(static_cast<protType>(Protocol->currentIndex())))
     return QStringLiteral("このプロトコルで送れるファイルは1つです.");
   return QString();
 }
@@ -54,6 +55,7 @@ void TKelTerm::DropFiles(const QStringList& Files) {
     SetStatusText(refusal);
     return;
   }
+  ProtocolChange();  // the list's choice, also after a transfer the host started
   std::vector<TUploadFile> batch;
   for (const QString& file : Files) {
     const std::string path = QFile::encodeName(file).toStdString();

@@ -71,6 +71,8 @@ void TKelTerm::BuildMenus() {
   KT1 = bar->addMenu(QStringLiteral("ファイル転送(&T)"));
   XMODEM128SUM_UPLOAD = AddItem(KT1, "アップロード(&U)", QKeySequence(Qt::ALT | Qt::Key_U));
   KXMODEM128SUM_DOWNLOAD = AddItem(KT1, "ダウンロード(&D)", QKeySequence(Qt::ALT | Qt::Key_D));
+  KT1->addSeparator();
+  ZmodemAutoStart = AddItem(KT1, "ZMODEM自動起動(&Z)", {}, true);
 
   // This top-level item acts by itself instead of opening a menu.
   NetSetting = bar->addAction(QStringLiteral("電話帳(&N)"));
@@ -98,6 +100,7 @@ void TKelTerm::ConnectControls() {
       {StatusBar, &TKelTerm::StatusBarClick},
       {XMODEM128SUM_UPLOAD, &TKelTerm::UpLoadClick},
       {KXMODEM128SUM_DOWNLOAD, &TKelTerm::DOWNLOADClick},
+      {ZmodemAutoStart, &TKelTerm::ZmodemAutoStartClick},
       {NetSetting, &TKelTerm::NetSettingClick},
       {ModemSetting, &TKelTerm::ModemSettingClick},
       {K2, &TKelTerm::K2Click},

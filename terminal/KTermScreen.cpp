@@ -30,6 +30,7 @@ void TKelTerm::KelComm1CommReceive(TComm* Sender, uint16_t Size) {
   if (Session.CommReceive(*Sender, Size))
     QMetaObject::invokeMethod(
         qApp, [] { QApplication::beep(); }, Qt::QueuedConnection);
+  PostZmodemOffer();
 }
 
 void TKelTerm::TextDraw() {
@@ -135,8 +136,10 @@ void TKelTerm::Timer2Timer() {
   BackTextScrollBar->setMaximum(std::max(last, BackTextScrollBar->minimum()));
   if (ScreenDirty && isVisible()) TextDraw();
   SendQueuedText();
-  if (KELCOMM1->TranMode != 0)
+  if (KELCOMM1->TranMode != 0) {
     CommStatusShow();
-  else if (CommStatus && CommStatus->isVisible())
-    CommStatus->hide();
+    return;
+  }
+  ZmodemAutoStartEnded();
+  if (CommStatus && CommStatus->isVisible()) CommStatus->hide();
 }

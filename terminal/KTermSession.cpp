@@ -63,6 +63,7 @@ void TKelTerm::FormCreate() {
   Separater1->hide();
   LoadSettings();
   ShowModemSettings();
+  ShowZmodemAutoStart();
   ClearBuffer(true);
   qApp->installEventFilter(this);
   SetLogFileName(kDefaultLogTemplate);

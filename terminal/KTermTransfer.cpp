@@ -23,9 +23,13 @@ QFileDialog* NewFileDialog(QWidget* parent, const char* title, QFileDialog::Acce
   return dialog;
 }
 
+constexpr char kUploadTitle[] = "アップロードするファイルの指定";
+constexpr char kDownloadTitle[] = "ダウンロードするファイルの指定";
+
 // The chosen path in the file system's encoding; empty when the user
-// cancelled.
-std::string ChoosePath(QFileDialog* dialog) {
+// cancelled. The title is the dialog's own followed by TitleSuffix.
+std::string ChoosePath(QFileDialog* dialog, const char* title, const QString& TitleSuffix) {
+  dialog->setWindowTitle(QString::fromUtf8(title) + TitleSuffix);
   if (dialog->exec() != QDialog::Accepted) return {};
   const QStringList files = dialog->selectedFiles();
   if (files.isEmpty()) return {};
@@ -35,30 +39,38 @@ std::string ChoosePath(QFileDialog* dialog) {
 }  // namespace
 
 void TKelTerm::UpLoadClick() {
-  if (!OpenDialog1)
-    OpenDialog1 = NewFileDialog(this, "アップロードするファイルの指定", QFileDialog::AcceptOpen);
-  const std::string path = ChoosePath(OpenDialog1);
-  if (!path.empty()) {
-    try {
-      KELCOMM1->StartUpload(path, AnnouncedName(SplitLocalPath(path).FileName));
-      CommStatusShow();
-    } catch (const std::exception& e) {
-      // The file is there but cannot be read: say so, and nothing starts.
-      ShowErrorBox(FailureText("ファイルを読み込めません.", e.what()));
-    }
-  }
+  ProtocolChange();  // the list's choice, also after a transfer the host started
+  StartChosenUpload(QString());
   FocusScreen();
 }
 
 void TKelTerm::DOWNLOADClick() {
-  if (!SaveDialog1)
-    SaveDialog1 = NewFileDialog(this, "ダウンロードするファイルの指定", QFileDialog::AcceptSave);
-  const std::string path = ChoosePath(SaveDialog1);
-  if (!path.empty()) {
-    KELCOMM1->StartDownload(path);
-    CommStatusShow();
-  }
+  ProtocolChange();
+  StartChosenDownload(QString());
   FocusScreen();
+}
+
+bool TKelTerm::StartChosenUpload(const QString& TitleSuffix) {
+  if (!OpenDialog1) OpenDialog1 = NewFileDialog(this, kUploadTitle, QFileDialog::AcceptOpen);
+  const std::string path = ChoosePath(OpenDialog1, kUploadTitle, TitleSuffix);
+  if (path.empty()) return false;
+  try {
+    KELCOMM1->StartUpload(path, AnnouncedName(SplitLocalPath(path).FileName));
+    CommStatusShow();
+  } catch (const std::exception& e) {
+    // The file is there but cannot be read: say so, and nothing starts.
+    ShowErrorBox(FailureText("ファイルを読み込めません.", e.what()));
+  }
+  return KELCOMM1->TranMode != 0;
+}
+
+bool TKelTerm::StartChosenDownload(const QString& TitleSuffix) {
+  if (!SaveDialog1) SaveDialog1 = NewFileDialog(this, kDownloadTitle, QFileDialog::AcceptSave);
+  const std::string path = ChoosePath(SaveDialog1, kDownloadTitle, TitleSuffix);
+  if (path.empty()) return false;
+  KELCOMM1->StartDownload(path);
+  CommStatusShow();
+  return KELCOMM1->TranMode != 0;
 }
 
 void TKelTerm::SpeedButton7Click() { UpLoadClick(); }

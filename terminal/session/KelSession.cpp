@@ -29,6 +29,9 @@ void TKelSession::Receive(const uint8_t* Data, size_t Size) {
   LogFile.Flush();
   Receiving = false;
   ScreenDirty = true;
+  if (!ZmodemAutoStart) return;
+  if (const TZmodemOffer found = spotter_.Feed(Data, Size); found != TZmodemOffer::None)
+    zmodemOffer_ = found;
 }
 
 void TKelSession::Clear(const std::vector<std::string>& Lines) {

@@ -11,6 +11,8 @@
 //     and clear, and to open and close the log.
 //   - ScreenDirty and Receiving: atomics the watcher sets and the main
 //     thread's tick reads.
+//   - ZmodemAutoStart: an atomic the main thread sets from its menu and the
+//     watcher reads; the spotter and what it found are the watcher's alone.
 //   - The log writer's queue (TLogWriter): whoever holds TextBuffer's lock
 //     hands it chunks; only the writer's own thread touches the disk, so a
 //     slow disk stalls neither the line nor the window. The writer starts
@@ -26,10 +28,12 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "SessionLog.h"
 #include "TextBuffer.h"
+#include "ZmodemSpotter.h"
 
 class TComm;
 class TKELCOMM;
@@ -50,7 +54,11 @@ class TKelSession {
   // notification was so large that the user should hear it (a beep).
   bool CommReceive(TComm& Sender, uint16_t Size);
   // The receive rule of TTextBuffer::Receive; finished lines go to the log.
+  // While ZmodemAutoStart is set, the bytes also go to the spotter.
   void Receive(const uint8_t* Data, size_t Size);
+  // What the spotter found since the last call (the latest header), then None.
+  TZmodemOffer TakeZmodemOffer() { return std::exchange(zmodemOffer_, TZmodemOffer::None); }
+  std::atomic<bool> ZmodemAutoStart{true};
 
   // ---- Main thread ----
   // Empties the buffer to its line 0 (never drawn), the given lines and an
@@ -82,4 +90,6 @@ class TKelSession {
 
  private:
   std::vector<uint8_t> rxScratch_;  // the watcher's read buffer
+  TZmodemSpotter spotter_;
+  TZmodemOffer zmodemOffer_ = TZmodemOffer::None;
 };

@@ -9,6 +9,8 @@
 #include "SendQueue.h"
 #include "ShiftJisText.h"
 #include "TextBuffer.h"
+#include "ZmodemSpotter.h"
+#include "ZmodemWire.h"
 
 namespace {
 
@@ -162,6 +164,28 @@ TEST(ShiftJis, LackingCharactersEncodeAsQuestionMarksAndBadBytesDecodeAsReplacem
       {"\x83\x9b\x95\x5c", "\x83\x9b\x95\x5c"},   // pairs with C1 and "\" second bytes
   };
   for (const auto& [name, visible] : shown) EXPECT_EQ(VisibleName(name), visible) << visible;
+}
+
+// A byte per notification: every split point at once. 'D' offers a download.
+TEST(ZmodemSpotter, OffersTheHostsOpeningHeaderOnceUntilTextComesBetween) {
+  const std::string zrqinit = zwire::HexHeader(0, 0) + "\x11", zrinit = zwire::HexHeader(1, 0x23);
+  const std::pair<std::string, std::string> rows[] = {
+      {"rz waiting to receive.*" + zrinit, "U"},
+      {zwire::HexHeader(8, 0) + zwire::HexHeader(3, 0), ""},  // ZFIN, ZACK
+      {zrqinit.substr(0, 3) + "x" + zrqinit.substr(3), ""},
+      {zrqinit.substr(0, 9) + "\r" + zrqinit.substr(9), ""},
+      {zrqinit.substr(0, 17) + "1\r\n", ""},  // a wrong check
+      {zrqinit + zrqinit + "\x18\x18\b\b" + zrqinit + "$ " + zrinit, "DU"},
+  };
+  for (const auto& [stream, offers] : rows) {
+    TZmodemSpotter spotter;
+    std::string got;
+    for (const char c : stream)
+      if (const auto o = spotter.Feed(reinterpret_cast<const uint8_t*>(&c), 1);
+          o != TZmodemOffer::None)
+        got += o == TZmodemOffer::Download ? 'D' : 'U';
+    EXPECT_EQ(got, offers) << stream;
+  }
 }
 
 }  // namespace

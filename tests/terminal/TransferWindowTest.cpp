@@ -18,6 +18,7 @@
 #include "KCommSDg.h"
 #include "Peers.h"
 #include "WindowTestSupport.h"
+#include "ZmodemWire.h"
 
 namespace {
 
@@ -27,8 +28,14 @@ struct Row {
   bool upload;  // the window sends
   bool cancel;  // 中止 is pressed once the bytes move
   QString caption;
+  bool offered = false;  // the far sender's header offers the download; the list shows XMODEM
 };
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+bool ScreenShows(TKelTerm& w, const std::string& start) {
+  const auto shown = [&](const std::string& row) { return row.starts_with(start); };
+  return WaitUntil([&] { return std::ranges::any_of(w.ScreenRows(), shown); });
+}
 
 class TransferWindowTest : public ::testing::TestWithParam<Row> {
  protected:
@@ -38,7 +45,7 @@ class TransferWindowTest : public ::testing::TestWithParam<Row> {
     w = &h.Open();
     w->CommStatus = &dialog;
     w->PortOC->click();
-    w->Protocol->setCurrentIndex(GetParam().protocol);
+    w->Protocol->setCurrentIndex(GetParam().offered ? pr_XMODEM_SUM_128 : GetParam().protocol);
     peer.comm.Times.PatienceMs = 2000;  // a cancelled peer gives up soon
     ASSERT_TRUE(WriteFile(dir / "source.bin", data));
     if (GetParam().upload) {
@@ -48,9 +55,9 @@ class TransferWindowTest : public ::testing::TestWithParam<Row> {
     } else {
       peer.comm.StartUpload(dir / "source.bin", "source.bin");
       FileDialogAnswer answer(w->SaveDialog1, QString::fromStdString(dir / "got.bin"));
-      w->KXMODEM128SUM_DOWNLOAD->trigger();
+      if (!GetParam().offered) w->KXMODEM128SUM_DOWNLOAD->trigger();
+      ASSERT_TRUE(WaitUntil([&] { return w->KELCOMM1->TranMode != 0; })) << "it started";
     }
-    ASSERT_NE(w->KELCOMM1->TranMode.load(), 0) << "the transfer started";
   }
   // Waits for both ends and the dialog to finish; notes the protocol and
   // size captions that the dialog showed meanwhile.
@@ -91,16 +98,14 @@ TEST_P(TransferWindowTest, DialogFollowsTheTransferAndTheScreenHasTheLineBack) {
   if (r.cancel) {
     EXPECT_LT(got.size(), data.size());
   } else {
-    EXPECT_EQ(got, r.upload ? data : PaddedTo(data, 1024));
+    EXPECT_EQ(got, r.upload || r.offered ? data : PaddedTo(data, 1024));
   }
+  EXPECT_EQ(w->KELCOMM1->Protocol.load(), w->Protocol->currentIndex()) << "the list's again";
   ASSERT_FALSE(shown.isEmpty()) << "the dialog was up while the bytes moved";
   EXPECT_TRUE(shown.first().startsWith(r.caption + "|")) << shown.first().toStdString();
   // The CR first ends whatever a cancelled sender's last block left as text.
   peer.comm.WriteString("\rback to the terminal\r\n");
-  EXPECT_TRUE(WaitUntil([&] {
-    return std::ranges::any_of(w->ScreenRows(),
-                               [](const std::string& row) { return row.starts_with("back to"); });
-  })) << "the window's receive handler is back";
+  EXPECT_TRUE(ScreenShows(*w, "back to")) << "the window's receive handler is back";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -108,6 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Row{"ZmodemUpload", pr_ZMODEM, true, false, "ZMODEM アップロード"},
                       Row{"Xmodem1kDownload", pr_XMODEM_CRC_1024, false, false,
                           "XMODEM [CRC] 1024byte ダウンロード"},
+                      Row{"ZmodemOffered", pr_ZMODEM, false, false, "ZMODEM ダウンロード", true},
                       Row{"ZmodemUploadCancelled", pr_ZMODEM, true, true, "ZMODEM アップロード"},
                       Row{"Xmodem1kDownloadCancelled", pr_XMODEM_CRC_1024, false, true,
                           "XMODEM [CRC] 1024byte ダウンロード"}),
@@ -135,7 +141,8 @@ TEST(DropOnScreen, FilesGoToTheHostInOneSessionOrTheBarSaysWhy) {
   LrzszPeer host(dir, "mkdir got && cd got && rz");
   ASSERT_TRUE(host.Ready());
   WindowHarness h;
-  h.WriteSettings(SettingsWithCom1(host.device()));
+  // ZMODEM auto-start off: rz's header would offer an upload of its own.
+  h.WriteSettings("1\r\n38400\r\nATD\r\nATZ\r\n" + host.device() + "\r\n\r\n\r\n\r\n0\r\n\r\n");
   TKelTerm& w = h.Open();
   const struct {
     protType protocol;
@@ -159,6 +166,41 @@ TEST(DropOnScreen, FilesGoToTheHostInOneSessionOrTheBarSaysWhy) {
   EXPECT_EQ(ReadFile(dir / "got/one.bin"), ReadFile(files[0]));
   EXPECT_EQ(ReadFile(dir / "got/two.bin"), "two");
   EXPECT_TRUE(host.WaitExit(30000));
+}
+
+// Offers name ZMODEM when the list shows another protocol; line 8 "0" is off.
+TEST(ZmodemAutoStart, DeclinedOfferAbortsTheHostAndItsRepeatsWaitForText) {
+  TestLine line;
+  WindowHarness h;
+  h.WriteSettings("1\r\n38400\r\nATD\r\nATZ\r\n" + line.DevicePath() + "\r\n\r\n\r\n\r\n0\r\n\r\n");
+  TKelTerm& w = h.Open();
+  w.PortOC->click();
+  QStringList offers;
+  QTimer decline;
+  QObject::connect(&decline, &QTimer::timeout, [&] {
+    for (QFileDialog* d : {w.OpenDialog1, w.SaveDialog1})
+      if (d && d->isVisible()) {
+        offers << d->windowTitle();
+        d->reject();
+      }
+  });
+  decline.start(5);
+  const std::string zrqinit = zwire::HexHeader(0, 0) + "\x11";
+  line.far().Write("off" + zrqinit);
+  ASSERT_TRUE(ScreenShows(w, "off**B00"));
+  w.ZmodemAutoStart->trigger();
+  line.far().Write(zrqinit);
+  ASSERT_TRUE(WaitUntil([&] { return offers.size() == 1; }));
+  line.far().Write(zrqinit);  // the same sender's repeat
+  w.Protocol->setCurrentIndex(pr_XMODEM_SUM_128);
+  line.far().Write("$ " + zwire::HexHeader(1, 0));
+  ASSERT_TRUE(WaitUntil([&] { return offers.size() == 2; }));
+  EXPECT_EQ(offers, QStringList({"ダウンロードするファイルの指定",
+                                 "アップロードするファイルの指定 (ZMODEM)"}));
+  const std::string abort = std::string(8, '\x18') + std::string(8, '\b');
+  EXPECT_EQ(line.far().ReadFor(32, 5s), abort + abort);
+  h.CloseWindow();
+  EXPECT_EQ(h.ReadSettings(), SettingsWithCom1(line.DevicePath()));
 }
 
 }  // namespace
