@@ -8,6 +8,7 @@
 
 #include "Comm.h"
 #include "CommCollector.h"
+#include "FlowChoice.h"
 #include "PtyPair.h"
 #include "Stations.h"
 
@@ -25,7 +26,7 @@ std::string MessageOf(F&& f) {
 
 class CommOnVirtualLine : public ::testing::Test {
  protected:
-  CommOnVirtualLine() { comm_.SetDevicePath("virtual:" + name_); }
+  CommOnVirtualLine() { comm_.SetDevicePath("virtual:" + name_), far().SetRts(true); }
   ~CommOnVirtualLine() override {
     comm_.Close();
     VirtualLine::Remove(name_);
@@ -99,6 +100,44 @@ TEST_F(CommOnVirtualLine, ReceivedBytesTakePrecedenceWithinOneWakeUp) {
   EXPECT_EQ(rx.Order(), "RE");
   EXPECT_EQ(rx.Events()[0], TCommEventMask{evRlsd});
   EXPECT_EQ(comm_.LineState() & MS_RLSD_ON, 0u);
+}
+
+// The far side holds our output by CTS (the virtual line has the wire) or by
+// XOFF, sends "m" to know the hold has landed, and releases it. Only the
+// chosen flow control holds, and XOFF and XON it takes are no data.
+TEST_F(CommOnVirtualLine, TheChosenFlowControlHoldsAndReleasesTheOutput) {
+  PtyPair pty;
+  const struct {
+    TFlowChoice flow;
+    bool onPty, byCts, held;
+  } rows[] = {{fcRtsCts, 0, 1, 1},  {fcNone, 0, 1, 0}, {fcXonXoff, 0, 0, 1},
+              {fcXonXoff, 1, 0, 1}, {fcNone, 0, 0, 0}, {fcNone, 1, 0, 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << "row " << (&row - rows));
+    const auto send = [&](std::string b) {
+      row.onPty ? void(write(pty.master(), b.data(), b.size())) : far().Write(b);
+    };
+    const auto read = [&](size_t n, auto wait) {
+      return row.onPty ? pty.Read(n, int(wait.count())) : far().ReadFor(n, wait);
+    };
+    const std::string received = row.byCts || row.held ? "m" : "\x13m\x11";
+    TComm comm;
+    CommCollector rx(comm);
+    comm.SetDevicePath(row.onPty ? pty.slavePath() : "virtual:" + name_);
+    comm.SetFlowControls(FlowControlsOf(row.flow));
+    comm.Open();
+    row.byCts ? far().SetRts(false) : send("\x13");
+    send("m");
+    ASSERT_TRUE(rx.WaitBytes(received.find('m') + 1).ends_with('m'));
+    // A stopped pty takes nothing: the write waits (up to a second) for the XON.
+    auto writer = std::async(std::launch::async, [&] { return comm.WriteString("data"); });
+    const std::string early = read(4, row.held ? 200ms : 5000ms);
+    row.byCts ? far().SetRts(true) : send("\x11");
+    EXPECT_EQ(early, row.held ? "" : "data");
+    EXPECT_EQ(writer.get(), 4);
+    EXPECT_EQ(early + read(4 - early.size(), 5000ms), "data");
+    EXPECT_EQ(rx.WaitBytes(received.size()), received);
+  }
 }
 
 TEST_F(CommOnVirtualLine, CloseFromInsideANotificationReturns) {

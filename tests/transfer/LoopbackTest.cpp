@@ -16,6 +16,7 @@ struct LoopCase {
   double bitErrorRate = 0;             // a noisy line
   const char* file = "Data File.BIN";  // UTF-8, as on disk
   const char* announced = "data file.bin";
+  bool threeWires = false;  // CTS never on, flow control none
 };
 
 class Loopback : public ::testing::TestWithParam<LoopCase> {};
@@ -29,6 +30,8 @@ TEST_P(Loopback, Transfer) {
                    {.speed = paced ? 115200 : 0, .bitErrorRate = c.bitErrorRate, .seed = 20240611});
   TKELCOMM &tx = pair.sender->comm, &rx = pair.receiver->comm;
   rx.Times.StartPauseMs = 300;
+  for (int end : {0, 1})  // and then no CTS on either side
+    if (c.threeWires) (end ? rx : tx).SetFlowControls({}), pair.line->end(1 - end).SetFarCts(false);
   const std::string data = RandomBytes(c.size, static_cast<uint32_t>(c.size + c.protocol));
   WriteFile(dir.File(c.file), data);
   tx.StartUpload(dir.File(c.file));
@@ -84,11 +87,13 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"X1k1024", pr_XMODEM_CRC_1024, 1024},
         LoopCase{"X1kLarge", pr_XMODEM_CRC_1024, kLarge}, LoopCase{"YmodemEmpty", pr_YMODEM, 0},
         LoopCase{"Ymodem1", pr_YMODEM, 1}, LoopCase{"Ymodem1024", pr_YMODEM, 1024},
-        LoopCase{"Ymodem1025", pr_YMODEM, 1025}, LoopCase{"YmodemGEmpty", pr_YMODEM_G, 0},
-        LoopCase{"YmodemG1025", pr_YMODEM_G, 1025}, LoopCase{"YmodemGLarge", pr_YMODEM_G, kLarge},
-        LoopCase{"ZmodemEmpty", pr_ZMODEM, 0}, LoopCase{"Zmodem1", pr_ZMODEM, 1},
-        LoopCase{"Zmodem1025", pr_ZMODEM, 1025}, LoopCase{"ZmodemLarge", pr_ZMODEM, kLarge},
-        LoopCase{"MLinkEmpty", pr_MLINK, 0},
+        LoopCase{"Ymodem1025", pr_YMODEM, 1025},
+        LoopCase{
+            .name = "YmodemThreeWires", .protocol = pr_YMODEM, .size = 1025, .threeWires = true},
+        LoopCase{"YmodemGEmpty", pr_YMODEM_G, 0}, LoopCase{"YmodemG1025", pr_YMODEM_G, 1025},
+        LoopCase{"YmodemGLarge", pr_YMODEM_G, kLarge}, LoopCase{"ZmodemEmpty", pr_ZMODEM, 0},
+        LoopCase{"Zmodem1", pr_ZMODEM, 1}, LoopCase{"Zmodem1025", pr_ZMODEM, 1025},
+        LoopCase{"ZmodemLarge", pr_ZMODEM, kLarge}, LoopCase{"MLinkEmpty", pr_MLINK, 0},
         LoopCase{"MLink1024", pr_MLINK, 1024, 0, "Block.BIN", "Block.BIN"},
         LoopCase{"MLinkJapaneseName", pr_MLINK, 20000, 0, "日本語.dat",
                  "\x93\xfa\x96{\x8c\xea.dat"},
