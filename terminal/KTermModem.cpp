@@ -38,6 +38,7 @@ void TKelTerm::SpeedButton1Click() { ModemSettingClick(); }
 void TKelTerm::PortChange() {
   SetSettingLine(kPortLine, QString::number(Port->value()));
   ShowPortDevice();
+  ShowPortFlow();
 }
 
 void TKelTerm::BaudRateChange() { SetSettingLine(kSpeedLine, BaudRate->currentText()); }

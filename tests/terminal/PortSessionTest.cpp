@@ -4,16 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 #include <stdexcept>
 #include <thread>
 
+#include "FlowChoice.h"
 #include "LineLamps.h"
 #include "LogTime.h"
 #include "WindowTestSupport.h"
@@ -75,6 +78,33 @@ TEST_F(PortSessionTest, ClosingWithCarrierAsksAndHangsUp) {
   EXPECT_EQ(h.statusTexts.mid(before),
             QStringList({"回線切断中です.", "ポートをクローズしました."}));
   EXPECT_EQ(line.far().ReadFor(1, 50ms), "");
+}
+
+// The list shows and keeps each port's word of line 9, the others' kept.
+// With RTS/CTS, typed text waits while CTS is off and the bar says why.
+TEST_F(PortSessionTest, FlowControlIsKeptPerPortAndCtsOffHoldsTypedText) {
+  std::string file = SettingsWithCom1(line.DevicePath());
+  TKelTerm& w = (h.WriteSettings(file.insert(file.size() - 2, ",,none,xonxoff")), h.Open());
+  const struct {
+    int port, shown, chosen;
+    std::string line9;
+  } rows[] = {{3, fcNone, fcXonXoff, ",,xonxoff,xonxoff"},
+              {2, fcRtsCts, fcNone, ",none,xonxoff,xonxoff"},
+              {4, fcXonXoff, fcRtsCts, ",none,xonxoff"},
+              {1, fcRtsCts, fcRtsCts, ",none,xonxoff"}};
+  for (const auto& row : rows) {
+    w.Port->setValue(row.port);
+    EXPECT_EQ(w.FlowControl->currentIndex(), row.shown) << row.port;
+    w.FlowControl->setCurrentIndex(row.chosen);
+    EXPECT_EQ(w.SettingList.Line(9), row.line9);
+  }
+  w.PortOC->click();
+  line.far().SetRts(false);
+  w.KeyQueue = "typed";
+  EXPECT_TRUE(WaitUntil([&] { return w.StatusReason() == "CTS がオフのため送信できません."; }));
+  line.far().SetRts(true);
+  EXPECT_TRUE(WaitUntil([&] { return w.StatusReason().isEmpty() && line.far().Available() == 5; }));
+  EXPECT_EQ(line.far().Read(), "typed");
 }
 
 // Dialing a phone-book entry: the port opens first when closed, the modem reads
