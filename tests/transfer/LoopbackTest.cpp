@@ -87,13 +87,11 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"X1k1024", pr_XMODEM_CRC_1024, 1024},
         LoopCase{"X1kLarge", pr_XMODEM_CRC_1024, kLarge}, LoopCase{"YmodemEmpty", pr_YMODEM, 0},
         LoopCase{"Ymodem1", pr_YMODEM, 1}, LoopCase{"Ymodem1024", pr_YMODEM, 1024},
-        LoopCase{"Ymodem1025", pr_YMODEM, 1025},
-        LoopCase{
-            .name = "YmodemThreeWires", .protocol = pr_YMODEM, .size = 1025, .threeWires = true},
-        LoopCase{"YmodemGEmpty", pr_YMODEM_G, 0}, LoopCase{"YmodemG1025", pr_YMODEM_G, 1025},
-        LoopCase{"YmodemGLarge", pr_YMODEM_G, kLarge}, LoopCase{"ZmodemEmpty", pr_ZMODEM, 0},
-        LoopCase{"Zmodem1", pr_ZMODEM, 1}, LoopCase{"Zmodem1025", pr_ZMODEM, 1025},
-        LoopCase{"ZmodemLarge", pr_ZMODEM, kLarge}, LoopCase{"MLinkEmpty", pr_MLINK, 0},
+        LoopCase{"Ymodem1025", pr_YMODEM, 1025}, LoopCase{"YmodemGEmpty", pr_YMODEM_G, 0},
+        LoopCase{"YmodemG1025", pr_YMODEM_G, 1025}, LoopCase{"YmodemGLarge", pr_YMODEM_G, kLarge},
+        LoopCase{"ZmodemEmpty", pr_ZMODEM, 0}, LoopCase{"Zmodem1", pr_ZMODEM, 1},
+        LoopCase{"Zmodem1025", pr_ZMODEM, 1025}, LoopCase{"ZmodemLarge", pr_ZMODEM, kLarge},
+        LoopCase{"MLinkEmpty", pr_MLINK, 0},
         LoopCase{"MLink1024", pr_MLINK, 1024, 0, "Block.BIN", "Block.BIN"},
         LoopCase{"MLinkJapaneseName", pr_MLINK, 20000, 0, "日本語.dat",
                  "\x93\xfa\x96{\x8c\xea.dat"},
@@ -103,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"X1kNoisy", pr_XMODEM_CRC_1024, 8192, 1e-4},
         LoopCase{"YmodemNoisy", pr_YMODEM, 8192, 1e-4},
         LoopCase{"YmodemGNoisy", pr_YMODEM_G, kLarge, 1e-4},
-        LoopCase{"ZmodemNoisy", pr_ZMODEM, 32 * 1024, 1e-5}),
+        LoopCase{"ZmodemNoisy", pr_ZMODEM, 32 * 1024, 1e-5},
+        LoopCase{.name = "Ymodem3Wires", .protocol = pr_YMODEM, .size = 1025, .threeWires = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
