@@ -24,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "FlowChoice.h"
 #include "KelComm.h"
 #include "Names.h"
 #include "ShiftJisText.h"
@@ -53,6 +54,7 @@ constexpr ProtocolChoice kProtocolChoices[] = {
 struct Request {
   std::string device = "/dev/ttyS0";
   int speed = 38400;
+  TFlowChoice flow = fcRtsCts;
   const ProtocolChoice* protocol = nullptr;
   bool send = false;
   std::string path;
@@ -73,10 +75,11 @@ class SetupError : public std::runtime_error {
 
 void PrintUsage(FILE* out) {
   std::fprintf(out,
-               "usage: kelterm-xfer [-d DEVICE] [-b SPEED] -p PROTOCOL send FILE [NAME]\n"
-               "       kelterm-xfer [-d DEVICE] [-b SPEED] -p PROTOCOL receive PATH\n"
+               "usage: kelterm-xfer [-d DEVICE] [-b SPEED] [-f FLOW] -p PROTOCOL send FILE [NAME]\n"
+               "       kelterm-xfer [-d DEVICE] [-b SPEED] [-f FLOW] -p PROTOCOL receive PATH\n"
                "  DEVICE   a serial device, a pty or virtual:NAME (default /dev/ttyS0)\n"
                "  SPEED    line speed in bit/s (default 38400)\n"
+               "  FLOW     flow control: rtscts none xonxoff (default rtscts)\n"
                "  PROTOCOL");
   for (const ProtocolChoice& p : kProtocolChoices) std::fprintf(out, " %s", p.name);
   std::fprintf(out, "\n");
@@ -99,6 +102,12 @@ int ParseSpeed(const char* text) {
     throw UsageError(std::string("bad speed: ") + text);
   }
   return static_cast<int>(value);
+}
+
+TFlowChoice ParseFlow(const std::string& word) {
+  const auto choice = FlowChoiceFromWord(word);
+  if (!choice || word.empty()) throw UsageError("bad flow control: " + word);
+  return *choice;
 }
 
 // The command after the options: send FILE [NAME] or receive PATH.
@@ -125,13 +134,16 @@ bool ParseArgs(Request& r, int argc, char** argv) {
   std::string protocol;
   opterr = 0;
   int c;
-  while ((c = getopt(argc, argv, "+d:b:p:h")) != -1) {
+  while ((c = getopt(argc, argv, "+d:b:f:p:h")) != -1) {
     switch (c) {
       case 'd':
         r.device = optarg;
         break;
       case 'b':
         r.speed = ParseSpeed(optarg);
+        break;
+      case 'f':
+        r.flow = ParseFlow(optarg);
         break;
       case 'p':
         protocol = optarg;
@@ -237,6 +249,7 @@ void CheckCreatable(const std::string& path) {
 void OpenLine(TKELCOMM& comm, const Request& r) {
   comm.SetDevicePath(r.device);
   comm.SetBaudRate(r.speed);
+  comm.SetFlowControls(FlowControlsOf(r.flow));
   comm.Protocol = r.protocol->value;
   try {
     comm.Open();

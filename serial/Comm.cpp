@@ -341,7 +341,13 @@ void TComm::SetStopBits(TCommStopBits value) {
 
 void TComm::SetFlowControls(TCommFlowControls value) {
   flowControls_ = value;
+  followsCts_ = value.contains(cfcRtsCts) || value.contains(cfcHalfDuplex);
   ApplyDcbChange([this](TDcb& d) { ConfigureFlowControls(d); });
+}
+
+size_t TComm::OutQueueBytes() const {
+  auto dev = Device();
+  return dev ? dev->OutQueue() : 0;
 }
 
 void TComm::SetReceiveNotifySize(int value) {

@@ -155,6 +155,9 @@ class TComm {
   void SetStopBits(TCommStopBits value);
   TCommFlowControls FlowControls() const { return flowControls_; }
   void SetFlowControls(TCommFlowControls value);
+  // True when CTS off holds the output back (RTS/CTS or half duplex chosen);
+  // safe from any thread.
+  bool OutputFollowsCts() const { return followsCts_.load(std::memory_order_relaxed); }
   uint16_t InQueueSize() const { return inQueueSize_; }
   void SetInQueueSize(uint16_t value) { inQueueSize_ = value; }
   uint16_t OutQueueSize() const { return outQueueSize_; }
@@ -191,6 +194,8 @@ class TComm {
   // it has been handed to OnCommReceive, so a reader of both sees them in
   // the order they came.
   uint32_t LineState() const { return lineState_.load(); }
+  // Bytes written and not yet on the line; 0 while closed.
+  size_t OutQueueBytes() const;
 
   // The event mask as the device watch holds it (EV_* bits), and the block
   // last handed to the device; both for inspection.
@@ -237,6 +242,7 @@ class TComm {
   TCommByteSize byteSize_ = cbs8;
   TCommStopBits stopBits_ = csb1;
   TCommFlowControls flowControls_{cfcRtsCts};
+  std::atomic<bool> followsCts_{true};
   uint16_t inQueueSize_ = 4096;
   uint16_t outQueueSize_ = 4096;
   int receiveNotifySize_ = 3072;

@@ -97,6 +97,13 @@ struct VirtualLine::Impl {
     int eventFd = -1;
     bool held = false;    // HoldWait: the device's event wait stays parked
     bool parked = false;  // the device's event wait is parked
+    // The flow control of the device open at this end. Input flow needs no
+    // model of its own: a full input holds the far transmitter anyway.
+    bool ctsFlow = false;   // CTS off holds this end's transmitter
+    bool outX = false;      // XOFF and XON from the far end hold and release it
+    bool xoffHeld = false;  // an XOFF came and no XON since
+    uint8_t xon = 0x11;
+    uint8_t xoff = 0x13;
   };
 
   Impl(std::string lineName, Options o) : name(std::move(lineName)) {
@@ -153,10 +160,13 @@ struct VirtualLine::Impl {
   }
   // The receiver holds all it may: the transmitter waits, as with RTS/CTS.
   bool Blocked(int d) const { return dirs[d].wire.size() + dirs[d].in.size() >= Capacity(d); }
+  // The transmitting end's flow control holds it.
+  bool Held(int d) const { return (ends[d].ctsFlow && !ends[d].cts) || ends[d].xoffHeld; }
+  bool Stopped(int d) const { return Blocked(d) || Held(d); }
 
   void Advance(int d, TimePoint now) {
     Direction& x = dirs[d];
-    while (!x.out.empty() && x.txFree <= now && !Blocked(d)) {
+    while (!x.out.empty() && x.txFree <= now && !Stopped(d)) {
       const TimePoint arrival = std::max(x.txFree + interval + options.latency, x.lastArrival);
       x.lastArrival = arrival;
       x.wire.push_back({arrival, Corrupt(x, x.out.front())});
@@ -165,10 +175,24 @@ struct VirtualLine::Impl {
     }
     // An idle or held-up transmitter banks no time: its next byte starts no
     // earlier than the access that finds it able to send.
-    if (x.txFree < now && (x.out.empty() || Blocked(d))) x.txFree = now;
+    if (x.txFree < now && (x.out.empty() || Stopped(d))) x.txFree = now;
+    Deliver(d, now);
+  }
+
+  // Bytes that have arrived enter the receiver's input, except the XOFF and
+  // XON that a receiver using them takes for itself.
+  void Deliver(int d, TimePoint now) {
+    Direction& x = dirs[d];
+    EndState& r = ends[1 - d];
     while (!x.wire.empty() && x.wire.front().arrival <= now) {
-      x.in.push_back(x.wire.front().value);
+      const uint8_t value = x.wire.front().value;
       x.wire.pop_front();
+      if (!r.outX || (value != r.xon && value != r.xoff)) {
+        x.in.push_back(value);
+      } else if (r.xoffHeld != (value == r.xoff)) {
+        r.xoffHeld = value == r.xoff;
+        SignalBoth();
+      }
     }
   }
 
@@ -182,6 +206,8 @@ struct VirtualLine::Impl {
 
   TimePoint AdvanceAll() {
     const TimePoint now = Clock::now();
+    Deliver(0, now);  // an XOFF that has come holds what would leave after it
+    Deliver(1, now);
     Advance(0, now);
     Advance(1, now);
     return now;
@@ -191,23 +217,27 @@ struct VirtualLine::Impl {
   std::optional<TimePoint> NextArrival(int d) const {
     const Direction& x = dirs[d];
     if (!x.wire.empty()) return x.wire.front().arrival;
-    if (x.out.empty() || Blocked(d)) return std::nullopt;
+    if (x.out.empty() || Stopped(d)) return std::nullopt;
     return std::max(x.txFree + interval + options.latency, x.lastArrival);
   }
   std::optional<TimePoint> NextDeparture(int d) const {
-    if (dirs[d].out.empty() || Blocked(d)) return std::nullopt;
+    if (dirs[d].out.empty() || Stopped(d)) return std::nullopt;
     return dirs[d].txFree;
   }
   // When the output queue of direction d will have emptied, if nothing holds it.
   std::optional<TimePoint> DrainTime(int d) const {
     const Direction& x = dirs[d];
-    if (x.out.empty() || Blocked(d)) return std::nullopt;
+    if (x.out.empty() || Stopped(d)) return std::nullopt;
     return x.txFree + interval * static_cast<long long>(x.out.size() - 1);
   }
 
   void Signal(int e) {
     Notify(ends[e].eventFd);
     changed.notify_all();
+  }
+  void SignalBoth() {
+    Signal(0);
+    Signal(1);
   }
 
   void Queue(int e, const uint8_t* bytes, size_t count) {
@@ -240,10 +270,23 @@ struct VirtualLine::Impl {
   }
 
   // Sets an input of end e; wakes it when the value changes.
+  // CTS may hold or release the end's transmitter, which the far end awaits.
   void SetInput(int e, bool EndState::*input, bool on) {
     if (ends[e].*input == on) return;
     ends[e].*input = on;
     Signal(e);
+    if (input == &EndState::cts) Signal(1 - e);
+  }
+
+  void SetFlow(int e, const TDcb& dcb) {
+    EndState& s = ends[e];
+    s.ctsFlow = dcb.fOutxCtsFlow;
+    s.outX = dcb.fOutX;
+    s.xoffHeld = s.xoffHeld && s.outX;
+    s.xon = dcb.XonChar;
+    s.xoff = dcb.XoffChar;
+    AdvanceAll();
+    SignalBoth();
   }
   void SetRts(int e, bool on) {
     if (ends[e].rts == on) return;
@@ -281,6 +324,7 @@ struct VirtualLine::Impl {
     s.dtr = false;
     s.inCapacity = 0;
     s.outCapacity = kDefaultOutCapacity;
+    s.ctsFlow = s.outX = s.xoffHeld = false;
     SetInput(1 - e, &EndState::cts, false);
     SetInput(1 - e, &EndState::dsr, false);
     SetInput(1 - e, &EndState::rlsd, false);
@@ -325,6 +369,7 @@ class VirtualDevice final : public SerialDevice {
         return false;
       }
       dcb_ = dcb;
+      x_.SetFlow(index_, dcb);
       x_.SetRts(index_,
                 dcb.fRtsControl == RTS_CONTROL_ENABLE || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE);
       x_.SetDtr(index_,

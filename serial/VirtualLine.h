@@ -6,6 +6,10 @@
 // rate from a seed. A test or a simulated modem can also drive the far end's
 // CTS, DSR, RLSD and RING directly.
 //
+// An end opened as a device follows the flow control of its block: with
+// RTS/CTS its transmitter holds while its CTS is off; with XON/XOFF an XOFF
+// from the far end holds it until an XON, and neither reaches its input.
+//
 // A line is registered under a name; "virtual:NAME" opens end 0 through
 // OpenSerialDevice and "virtual:NAME/1" end 1 ("virtual:NAME/0" is end 0).
 // Each end can be opened as a device by one TComm at a time. Tests and the

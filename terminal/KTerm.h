@@ -106,6 +106,9 @@ class TKelTerm : public QMainWindow {
   // the port's usual device.
   QLabel* Label11;
   QComboBox* PortDevice;
+  // The chosen port's flow control (settings line 9), used at the next open.
+  QLabel* Label12;
+  QComboBox* FlowControl;
 
   // Back-scroll pane and its splitter.
   QFrame* BackText;
@@ -291,6 +294,7 @@ class TKelTerm : public QMainWindow {
   void ModemClearCommandChange();
   void PortDeviceChange();
   void PortDeviceDropDown();
+  void FlowControlChange();
   void K2Click();
 
   // Transfer control.
@@ -369,6 +373,10 @@ class TKelTerm : public QMainWindow {
   int PickedEntry() const;  // the list's current entry, or -1
   void ClosePhoneBook();
   void ShowPortDevice();
+  void ShowPortFlow();
+  // Says on the status bar while flow control holds back text that waits.
+  void ShowFlowHold(uint32_t Modem);
+  bool OutputHeld(uint32_t Modem) const;
   void SetSettingLine(size_t index, const QString& text);
 
   // Receive path and terminal screen.

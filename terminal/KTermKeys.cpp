@@ -172,6 +172,9 @@ void TKelTerm::SpeedButton6Click() { KP1Click(); }
 void TKelTerm::DummyPanelEnter() { TextDrawBox->setFocus(Qt::TabFocusReason); }
 
 void TKelTerm::SendQueuedText() {
+  const uint32_t modem = KELCOMM1->LineState();
+  ShowFlowHold(modem);
+  if (OutputHeld(modem)) return;
   try {
     Session.SendQueuedText(*KELCOMM1);
   } catch (const std::exception& e) {

@@ -129,6 +129,7 @@ void TKelTerm::ConnectControls() {
   connect(Protocol, &QComboBox::currentIndexChanged, this, [this] { ProtocolChange(); });
   connect(Port, &QSpinBox::valueChanged, this, [this] { PortChange(); });
   connect(BaudRate, &QComboBox::editTextChanged, this, [this] { BaudRateChange(); });
+  connect(FlowControl, &QComboBox::currentIndexChanged, this, [this] { FlowControlChange(); });
   connect(DialCommand, &QLineEdit::textChanged, this, [this] { DialCommandChange(); });
   connect(ModemClearCommand, &QLineEdit::textChanged, this, [this] { ModemClearCommandChange(); });
   connect(NetList, &QListWidget::itemClicked, this, [this] { NetListClick(); });

@@ -40,6 +40,7 @@ void TKelTerm::PortChange() {
   DeviceFollow->Forget();
   SetSettingLine(kPortLine, QString::number(Port->value()));
   ShowPortDevice();
+  ShowPortFlow();
 }
 
 void TKelTerm::BaudRateChange() { SetSettingLine(kSpeedLine, BaudRate->currentText()); }

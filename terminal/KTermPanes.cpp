@@ -24,7 +24,7 @@ namespace {
 
 constexpr int kToolbarHeight = 35;
 constexpr int kPhoneBookHeight = 102;
-constexpr int kModemHeight = 26;
+constexpr int kModemHeight = 50;  // two rows
 constexpr int kBackTextHeight = 144;
 constexpr int kOneLineHeight = 28;
 constexpr int kButtonSize = 25;
@@ -219,6 +219,11 @@ void TKelTerm::BuildModemPane() {
   devices->OnDropDown = [this] { PortDeviceDropDown(); };
   connect(devices, &QComboBox::editTextChanged, this, [this] { PortDeviceChange(); });
   PortDevice = devices;
+  Label12 = NewLabel(ModemSettingPanel, "フロー制御 :", 4, 30);
+  FlowControl = new QComboBox(ModemSettingPanel);
+  FlowControl->addItems(
+      {QStringLiteral("RTS/CTS"), QStringLiteral("なし"), QStringLiteral("XON/XOFF")});
+  FlowControl->setGeometry(89, 26, 90, 22);
 }
 
 void TKelTerm::BuildBackScrollPane() {

@@ -14,6 +14,7 @@
 
 #include "DeviceFollow.h"
 #include "ElidedText.h"
+#include "FlowLine.h"
 #include "KTerm.h"
 #include "KelApplication.h"
 #include "LineLamps.h"
@@ -40,9 +41,14 @@ void TKelTerm::SetUpComponent() {
   };
   // Reports come from the watcher, and from Open and Close on this thread;
   // queued alike, they reach the lamps in the order they were made.
-  KELCOMM1->OnLineState = [lamps = lineLamps_](uint32_t Modem) {
+  KELCOMM1->OnLineState = [this](uint32_t Modem) {
     QMetaObject::invokeMethod(
-        lamps, [lamps, Modem] { lamps->Show(Modem); }, Qt::QueuedConnection);
+        this,
+        [this, Modem] {
+          lineLamps_->Show(Modem);
+          ShowFlowHold(Modem);
+        },
+        Qt::QueuedConnection);
   };
   KELCOMM1->OnWatcherException = [](const std::string& message) { ShowErrorBoxLater(message); };
 }
@@ -96,6 +102,7 @@ void TKelTerm::ShowModemSettings() {
   BaudRate->setEditText(FromShiftJis(SettingList.Line(1)));
   DialCommand->setText(FromShiftJis(SettingList.Line(2)));
   ModemClearCommand->setText(FromShiftJis(SettingList.Line(3)));
+  ShowPortFlow();
 }
 
 void TKelTerm::SaveSettings() {
@@ -158,6 +165,8 @@ void TKelTerm::OpenPort() {
   KELCOMM1->SetBaudRate(ParseSpeed(BaudRate->currentText().toStdString()));
   KELCOMM1->SetPort(static_cast<uint8_t>(Port->value()));
   KELCOMM1->SetDevicePath(PathFromShiftJis(SettingList.DevicePath(Port->value())));
+  KELCOMM1->SetFlowControls(
+      FlowControlsOf(PortFlowChoice(SettingList.Line(kFlowControlLine), Port->value())));
   ++session_;
   KELCOMM1->Open();
   DeviceFollow->Forget();

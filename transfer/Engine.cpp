@@ -204,8 +204,11 @@ void TKelEngine::SleepAfter(uint64_t seq, Clock::time_point until) {
 
 // ---- Line -------------------------------------------------------------------
 
+// CTS matters only where it gates the output: a line without it (three
+// wires, flow control none or XON/XOFF) is ready with CTS off.
 bool TKelEngine::Ready(uint32_t modem) const {
-  return (modem & MS_CTS_ON) && (!carrierHeld_.load() || (modem & MS_RLSD_ON));
+  return ((modem & MS_CTS_ON) || !Comm.OutputFollowsCts()) &&
+         (!carrierHeld_.load() || (modem & MS_RLSD_ON));
 }
 
 bool TKelEngine::LineReady() const { return Ready(lineAtTail_.load()); }

@@ -183,5 +183,5 @@ bool TKELCOMM::CarrierOn() const {
 
 bool TKELCOMM::LineReady() const {
   if (!IsOpen()) return false;
-  return (ModemBits() & MS_CTS_ON) != 0;
+  return !OutputFollowsCts() || (ModemBits() & MS_CTS_ON) != 0;
 }

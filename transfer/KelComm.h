@@ -92,6 +92,7 @@ class TKELCOMM : public TComm {
 
   // False when the port is closed, without touching the device; otherwise
   // the modem's RLSD (carrier) and CTS, read from the device at each call.
+  // LineReady ignores CTS where the flow control does not use it.
   bool CarrierOn() const;
   bool LineReady() const;
 

@@ -37,6 +37,7 @@ TEST(XferCli, BadUsageEndsWithCodeTwoAndSaysWhy) {
       {{}, "missing command"},
       {{"send", "x"}, "missing -p PROTOCOL"},
       {{"-p", "kermit", "receive", "x"}, "unknown protocol: kermit"},
+      {{"-f", "cts", "-p", "ymodem", "receive", "x"}, "bad flow control: cts"},
       {{"-p", "ymodem", "receive", "a", "b"}, "wrong number of arguments for receive"},
       {{"-p", "ymodem", "send", dir / "missing.bin"}, "cannot read"},
       {{"-d", "/nonexistent/tty", "-p", "ymodem", "receive", "x"},

@@ -5,9 +5,11 @@
 
 #include <atomic>
 #include <future>
+#include <tuple>
 
 #include "Comm.h"
 #include "CommCollector.h"
+#include "FlowChoice.h"
 #include "PtyPair.h"
 #include "Stations.h"
 
@@ -25,7 +27,7 @@ std::string MessageOf(F&& f) {
 
 class CommOnVirtualLine : public ::testing::Test {
  protected:
-  CommOnVirtualLine() { comm_.SetDevicePath("virtual:" + name_); }
+  CommOnVirtualLine() { comm_.SetDevicePath("virtual:" + name_), far().SetRts(true); }
   ~CommOnVirtualLine() override {
     comm_.Close();
     VirtualLine::Remove(name_);
@@ -99,6 +101,39 @@ TEST_F(CommOnVirtualLine, ReceivedBytesTakePrecedenceWithinOneWakeUp) {
   EXPECT_EQ(rx.Order(), "RE");
   EXPECT_EQ(rx.Events()[0], TCommEventMask{evRlsd});
   EXPECT_EQ(comm_.LineState() & MS_RLSD_ON, 0u);
+}
+
+// The far side holds our output by CTS (on the virtual line) or XOFF, sends "m"
+// to see the hold land, and releases it: only the chosen flow control holds.
+TEST_F(CommOnVirtualLine, TheChosenFlowControlHoldsAndReleasesTheOutput) {
+  PtyPair pty;
+  const std::tuple<TFlowChoice, bool, bool, bool> rows[] = {
+      {fcRtsCts, 0, 1, 1},  {fcNone, 0, 1, 0}, {fcXonXoff, 0, 0, 1},
+      {fcXonXoff, 1, 0, 1}, {fcNone, 0, 0, 0}, {fcNone, 1, 0, 0}};  // flow, pty, by CTS, held
+  for (const auto& [flow, onPty, byCts, held] : rows) {
+    SCOPED_TRACE(testing::Message() << "flow " << flow << (onPty ? " on a pty" : ""));
+    const auto send = [&](std::string b) {
+      onPty ? void(write(pty.master(), b.data(), b.size())) : far().Write(b);
+    };
+    const auto read = [&](size_t n, auto wait) {
+      return onPty ? pty.Read(n, int(wait.count())) : far().ReadFor(n, wait);
+    };
+    const bool dataXoff = !byCts && !held;  // an XOFF nobody takes is data
+    TComm comm;
+    CommCollector rx(comm);
+    comm.SetDevicePath(onPty ? pty.slavePath() : "virtual:" + name_);
+    comm.SetFlowControls(FlowControlsOf(flow)), comm.Open();
+    byCts ? far().SetRts(false) : send("\x13");
+    send("m");
+    ASSERT_TRUE(rx.WaitBytes(1 + dataXoff).ends_with('m'));
+    // A stopped pty takes nothing: the write waits (up to a second) for the XON.
+    auto writer = std::async(std::launch::async, [&] { return comm.WriteString("data"); });
+    const std::string early = read(4, held ? 200ms : 5000ms);
+    byCts ? far().SetRts(true) : send("\x11");
+    EXPECT_EQ(early, held ? "" : "data");
+    EXPECT_EQ(early + read(4 - early.size(), 5000ms), "data");
+    EXPECT_EQ(rx.WaitBytes(1 + 2 * dataXoff), dataXoff ? "\x13m\x11" : "m");
+  }
 }
 
 TEST_F(CommOnVirtualLine, CloseFromInsideANotificationReturns) {

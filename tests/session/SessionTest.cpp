@@ -121,7 +121,7 @@ TEST_F(SessionTest, StalledDiskStallsNeitherTheLineNorTheCloseNorLosesTheLog) {
 class LineSession : public SessionTest {
  protected:
   LineSession() {
-    port.SetDevicePath("virtual:" + name);
+    port.SetDevicePath("virtual:" + name), line->end(1).SetRts(true);
     port.OnCommReceive = [this](TComm* from, uint16_t size) { session.CommReceive(*from, size); };
   }
   ~LineSession() override {

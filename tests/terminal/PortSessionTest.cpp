@@ -11,14 +11,17 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "DeviceFollow.h"
+#include "FlowChoice.h"
 #include "LineLamps.h"
 #include "LogTime.h"
 #include "PtyPair.h"
@@ -83,6 +86,25 @@ TEST_F(PortSessionTest, ClosingWithCarrierAsksAndHangsUp) {
   EXPECT_EQ(line.far().ReadFor(1, 50ms), "");
 }
 
+// The list shows and keeps each port's word of line 9, the others' kept.
+// With RTS/CTS, typed text waits while CTS is off and the bar says why.
+TEST_F(PortSessionTest, FlowControlIsKeptPerPortAndCtsOffHoldsTypedText) {
+  std::string file = SettingsWithCom1(line.DevicePath());
+  TKelTerm& w = (h.WriteSettings(file.insert(file.size() - 2, ",,none,xonxoff")), h.Open());
+  const std::tuple<int, int, int, std::string> rows[] = {
+      {3, fcNone, fcXonXoff, ",,xonxoff,xonxoff"}, {4, fcXonXoff, fcRtsCts, ",,xonxoff"}};
+  for (const auto& [port, shown, chosen, line9] : rows) {
+    w.Port->setValue(port);
+    EXPECT_EQ(w.FlowControl->currentIndex(), shown) << port;
+    w.FlowControl->setCurrentIndex(chosen);
+    EXPECT_EQ(w.SettingList.Line(9), line9);
+  }
+  w.Port->setValue(1), w.PortOC->click(), line.far().SetRts(false), w.KeyQueue = "typed";
+  EXPECT_TRUE(WaitUntil([&] { return w.StatusReason() == "CTS がオフのため送信できません."; }));
+  line.far().SetRts(true);
+  EXPECT_TRUE(WaitUntil([&] { return w.StatusReason().isEmpty() && line.far().Available() == 5; }));
+}
+
 // Dialing a phone-book entry: the port opens first when closed, the modem reads
 // the dial command, number and CR, and the status bar answers the carrier and
 // keeps the word of its loss. Deleting with the focus on "抹消" picks nothing.
@@ -118,11 +140,8 @@ TEST(DialTest, PickedEntryDialsAndTheCarrierIsAnswered) {
     const int before = h.statusTexts.size();
     for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
       SendMouse(w.NetList->viewport(), type, at);
-    if (r.doubleClick) {
-      SendMouse(w.NetList->viewport(), QEvent::MouseButtonDblClick, at);
-    } else {
-      w.DialButton->click();
-    }
+    r.doubleClick ? SendMouse(w.NetList->viewport(), QEvent::MouseButtonDblClick, at)
+                  : w.DialButton->click();
     EXPECT_EQ(modem.far().ReadFor(r.sent.size(), 2s), r.sent);
     EXPECT_EQ(w.LogFileName->text(), "HOST.LOG");
     EXPECT_FALSE(w.NetSettingPanel->isVisible());

@@ -75,7 +75,9 @@ class WindowHarness {
 class TestLine {
  public:
   explicit TestLine(int speed = 0)  // bit/s; 0 moves bytes at once
-      : name_(UniqueLineName("window")), line_(VirtualLine::Create(name_, {.speed = speed})) {}
+      : name_(UniqueLineName("window")), line_(VirtualLine::Create(name_, {.speed = speed})) {
+    far().SetRts(true);  // the port's CTS
+  }
   ~TestLine() { VirtualLine::Remove(name_); }
   std::string DevicePath() const { return "virtual:" + name_; }
   VirtualLine::End& far() { return line_->end(1); }

@@ -16,6 +16,7 @@ struct LoopCase {
   double bitErrorRate = 0;             // a noisy line
   const char* file = "Data File.BIN";  // UTF-8, as on disk
   const char* announced = "data file.bin";
+  bool threeWires = false;  // CTS never on, flow control none
 };
 
 class Loopback : public ::testing::TestWithParam<LoopCase> {};
@@ -29,6 +30,8 @@ TEST_P(Loopback, Transfer) {
                    {.speed = paced ? 115200 : 0, .bitErrorRate = c.bitErrorRate, .seed = 20240611});
   TKELCOMM &tx = pair.sender->comm, &rx = pair.receiver->comm;
   rx.Times.StartPauseMs = 300;
+  for (int end : {0, 1})  // and then no CTS on either side
+    if (c.threeWires) (end ? rx : tx).SetFlowControls({}), pair.line->end(1 - end).SetFarCts(false);
   const std::string data = RandomBytes(c.size, static_cast<uint32_t>(c.size + c.protocol));
   WriteFile(dir.File(c.file), data);
   tx.StartUpload(dir.File(c.file));
@@ -98,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"X1kNoisy", pr_XMODEM_CRC_1024, 8192, 1e-4},
         LoopCase{"YmodemNoisy", pr_YMODEM, 8192, 1e-4},
         LoopCase{"YmodemGNoisy", pr_YMODEM_G, kLarge, 1e-4},
-        LoopCase{"ZmodemNoisy", pr_ZMODEM, 32 * 1024, 1e-5}),
+        LoopCase{"ZmodemNoisy", pr_ZMODEM, 32 * 1024, 1e-5},
+        LoopCase{.name = "Ymodem3Wires", .protocol = pr_YMODEM, .size = 1025, .threeWires = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
