@@ -194,6 +194,10 @@ void TComm::DrainOutput(SerialDevice& dev) {
 }
 
 int TComm::Write(const void* Buffer, int Count) {
+  return WriteWithin(Buffer, Count, outQueueSize_);
+}
+
+int TComm::WriteWithin(const void* Buffer, int Count, size_t QueueLimit) {
   auto dev = Device();
   if (!dev) throw ECommError(kMsgNotStarted);
   if (Count > outQueueSize_) throw ECommError(kMsgTooLong);
@@ -201,9 +205,10 @@ int TComm::Write(const void* Buffer, int Count) {
 
   // Wait until the whole buffer fits, so that it goes to the device in one
   // piece; give up once the queue has not moved for a second.
+  const size_t limit = std::clamp<size_t>(QueueLimit, static_cast<size_t>(Count), outQueueSize_);
   auto deadline = Clock::now() + kIoPatience;
   size_t queued = dev->OutQueue();
-  while (outQueueSize_ < queued + static_cast<size_t>(Count) && Clock::now() < deadline) {
+  while (limit < queued + static_cast<size_t>(Count) && Clock::now() < deadline) {
     dev->WaitOutputRoom(RemainingMs(deadline));
     size_t now = dev->OutQueue();
     if (now < queued) deadline = Clock::now() + kIoPatience;
@@ -348,6 +353,10 @@ void TComm::SetFlowControls(TCommFlowControls value) {
 size_t TComm::OutQueueBytes() const {
   auto dev = Device();
   return dev ? dev->OutQueue() : 0;
+}
+
+void TComm::PurgeOutput() {
+  if (auto dev = Device()) dev->PurgeOutput();
 }
 
 void TComm::SetReceiveNotifySize(int value) {

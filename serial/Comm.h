@@ -132,6 +132,10 @@ class TComm {
   // number taken, which is less than Count only when the device stalled for
   // a second or failed while the write was in progress.
   int Write(const void* Buffer, int Count);
+  // The same, waiting first until no more than QueueLimit bytes (at least
+  // Count) would wait in the device with these: a sender that must react
+  // quickly to its peer keeps little queued ahead of the line.
+  int WriteWithin(const void* Buffer, int Count, size_t QueueLimit);
   // Reads up to Count bytes, waiting at most a second for them; returns the
   // number read.
   int Read(void* Buffer, int Count);
@@ -196,6 +200,8 @@ class TComm {
   uint32_t LineState() const { return lineState_.load(); }
   // Bytes written and not yet on the line; 0 while closed.
   size_t OutQueueBytes() const;
+  // Drops what was written and has not left yet; nothing while closed.
+  void PurgeOutput();
 
   // The event mask as the device watch holds it (EV_* bits), and the block
   // last handed to the device; both for inspection.

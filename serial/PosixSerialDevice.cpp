@@ -211,6 +211,7 @@ class PosixSerialDevice final : public SerialDevice {
   void SetDtr(bool on) override;
   void SetRts(bool on) override;
   void Purge() override;
+  void PurgeOutput() override;
   LineErrorCounts ErrorCounts() override;
   bool HungUp() override;
   void WaitEvent(int wakeFd, int timeoutMs, bool wantInput) override;
@@ -442,6 +443,11 @@ void PosixSerialDevice::SetRts(bool on) {
 void PosixSerialDevice::Purge() {
   Access access = Use();
   if (access) tcflush(fd_, TCIOFLUSH);
+}
+
+void PosixSerialDevice::PurgeOutput() {
+  Access access = Use();
+  if (access) tcflush(fd_, TCOFLUSH);
 }
 
 LineErrorCounts PosixSerialDevice::ErrorCounts() {

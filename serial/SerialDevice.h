@@ -90,6 +90,9 @@ class SerialDevice {
   virtual void SetDtr(bool on) = 0;
   virtual void SetRts(bool on) = 0;
   virtual void Purge() = 0;  // drops both queues
+  // Drops what was written and has not left yet (a pty keeps what its
+  // reader's line buffer already holds).
+  virtual void PurgeOutput() = 0;
   virtual LineErrorCounts ErrorCounts() = 0;
   // True once the other side has gone for good (a pty peer closed, a USB
   // adapter unplugged). A hung-up device reports RLSD off.

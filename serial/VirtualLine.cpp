@@ -315,6 +315,12 @@ struct VirtualLine::Impl {
     Signal(1);
   }
 
+  void PurgeOutput(int e) {
+    AdvanceAll();
+    dirs[e].out.clear();
+    Signal(e);
+  }
+
   // A closed end drives nothing: the far end loses CTS, DSR and RLSD even
   // where they had been set directly.
   void CloseEnd(int e) {
@@ -414,6 +420,9 @@ class VirtualDevice final : public SerialDevice {
   }
   void Purge() override {
     Do([&] { x_.Purge(index_); });
+  }
+  void PurgeOutput() override {
+    Do([&] { x_.PurgeOutput(index_); });
   }
   LineErrorCounts ErrorCounts() override { return {}; }
   bool HungUp() override { return false; }

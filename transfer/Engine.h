@@ -118,6 +118,8 @@ class TKelEngine {
   bool WaitForData();  // up to the patience (10 s) for a byte
   // The long wait of this transfer (TTranTimes::PatienceMs).
   int PatienceMs() const;
+  // The bytes the line carries in ms at the port's speed, ten bits a byte.
+  size_t LineBytesIn(int ms) const;
   // Waits for one of the reply bytes (ACK CR NAK CAN ESC A C E G M) for up
   // to tens x the patience (10 s), taking the bytes that come; B is the last byte taken, or
   // 0 when none came. Returns B.

@@ -22,6 +22,7 @@
 // decodes, and the engine's own calls are as good as these.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -154,6 +155,16 @@ struct TZFrame {
   // The routine that sets it calls ZFlushOutput before it waits for or reads
   // anything; every other send sends what waits first.
   bool Coalesce = false;
+
+  // When not 0, no more than this many bytes wait in the device after a
+  // write: what is queued ahead of the line is what a damaged subpacket
+  // costs before the sender can react to the receiver's ZRPOS.
+  size_t AheadLimit = 0;
+
+  // While set, reads give up at HuntUntil, and after HuntQuietMs without a
+  // byte: a receiver waiting for the sender to come back after damage.
+  std::chrono::steady_clock::time_point HuntUntil = std::chrono::steady_clock::time_point::max();
+  int HuntQuietMs = 0;
 
   // Bytes taken ahead from the ring, not yet decoded.
   std::array<uint8_t, 4096> Ahead{};

@@ -16,6 +16,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// With read-ahead the worker sleeps until a good share of a subpacket is
+// there or the line pauses, rather than waking at every hand-over from the
+// line; a reply still ends the sleep within the pause.
+constexpr int kWakeBytes = 1024;
+constexpr int kPauseMs = 5;
+
+// Waits for bytes: up to the patience (10 s), or less while a hunt has its
+// own limits. False when none came.
+bool WaitMore(TZFrame& Z) {
+  TKelEngine& E = Z.E;
+  if (Z.ReadAhead && E.WaitForCount(kWakeBytes, kPauseMs)) return true;
+  if (Z.HuntUntil == Clock::time_point::max()) return E.WaitForData();
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Z.HuntUntil - Clock::now()).count();
+  const int64_t wait = std::min<int64_t>({left, Z.HuntQuietMs, E.PatienceMs()});
+  return wait > 0 && E.WaitArrival(static_cast<int>(wait));
+}
+
 // The next received byte, waiting for it; false when none came.
 bool TakeByte(TZFrame& Z, uint8_t& b) {
   if (Z.AheadPos < Z.AheadLen) {
@@ -34,7 +52,7 @@ bool TakeByte(TZFrame& Z, uint8_t& b) {
     } else if (E.TakeBytes(&b, 1) == 1) {
       return true;
     }
-    if (round == 0 && !E.WaitForData()) return false;
+    if (round == 0 && !WaitMore(Z)) return false;
   }
   return false;
 }
@@ -227,7 +245,8 @@ uint8_t ZGetHeader(TZFrame& Z, ZHeader& header, int32_t& value, bool& bad) {
   bad = false;
   const uint8_t savedMode = E.Check.CheckMode;
   E.Check.CheckMode = kCheckCrc16;
-  const auto giveUp = Clock::now() + std::chrono::milliseconds(E.PatienceMs());
+  const auto giveUp =
+      std::min(Z.HuntUntil, Clock::now() + std::chrono::milliseconds(E.PatienceMs()));
   bool star = false;
   int cans = 2;
   uint8_t form = 0;

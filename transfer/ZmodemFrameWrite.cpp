@@ -118,12 +118,18 @@ void PutCheck(TZFrame& Z) {
 
 // Like SendData: dropped while the line is not ready. A port whose output
 // queue is smaller than the frame takes it in pieces.
+// The most one port write takes: the port's queue, or less under AheadLimit.
+size_t WriteLimit(const TZFrame& Z) {
+  const size_t queue = Z.E.Comm.OutQueueSize();
+  return std::max<size_t>(Z.AheadLimit > 0 ? std::min(Z.AheadLimit, queue) : queue, 1);
+}
+
 void Flush(TZFrame& Z) {
   if (!Z.Outgoing.empty() && Z.E.LineReady()) {
-    const size_t piece = std::max<size_t>(Z.E.Comm.OutQueueSize(), 1);
+    const size_t piece = WriteLimit(Z);
     for (size_t at = 0; at < Z.Outgoing.size(); at += piece) {
       const size_t n = std::min(piece, Z.Outgoing.size() - at);
-      Z.E.Comm.Write(Z.Outgoing.data() + at, static_cast<int>(n));
+      Z.E.Comm.WriteWithin(Z.Outgoing.data() + at, static_cast<int>(n), piece);
     }
   }
   Z.Outgoing.clear();
@@ -133,7 +139,7 @@ void Flush(TZFrame& Z) {
 // in one port write.
 bool RoomForAnother(TZFrame& Z) {
   constexpr size_t kLongest = 2 * kZMaxData + 16;
-  return Z.Outgoing.size() + kLongest <= Z.E.Comm.OutQueueSize();
+  return Z.Outgoing.size() + kLongest <= WriteLimit(Z);
 }
 
 }  // namespace

@@ -27,6 +27,18 @@ constexpr uint8_t kSenderDone = ZCOMPL;
 // Received data is written to the file this much at a time.
 constexpr size_t kWriteBehind = 32 * 1024;
 
+// After damage the ZRPOS is repeated when no data from the receive position
+// has come within the resync wait: at first this long, then three times the
+// longest recovery seen (a sender with much queued takes longer), doubled
+// for every repeat, never beyond the patience. A line quiet for
+// kResyncQuietMs means the sender waits for a header it did not get.
+constexpr int kFirstResyncMs = 2000;
+constexpr int kLeastResyncMs = 1000;
+constexpr int kResyncQuietMs = 500;
+
+using Clock = TKelEngine::Clock;
+using Millis = std::chrono::milliseconds;
+
 struct TZRecv {
   explicit TZRecv(TKelEngine& engine) : Z(engine), E(engine) {}
   // Data still waiting reaches the file whichever way the transfer ends,
@@ -48,6 +60,11 @@ struct TZRecv {
   // Received data not yet written, which belongs at file position WaitingAt.
   std::vector<uint8_t> Waiting;
   int32_t WaitingAt = 0;
+  // Resynchronising after damage: since when, and how long a ZRPOS waits
+  // before it is repeated.
+  bool Resyncing = false;
+  Clock::time_point ResyncSince{};
+  Clock::duration ResyncWait = Millis(kFirstResyncMs);
 };
 
 // Writes what waits; a short write is an error.
@@ -217,12 +234,25 @@ void ZWriteBlock(TZRecv& R, const uint8_t* buffer, int count, int32_t position, 
   if (R.Waiting.size() >= kWriteBehind) WriteWaiting(R, error);
 }
 
-// Asks for the data again from the last good position, after the sender has
-// had a moment of quiet to notice.
+// Asks for the data again from the last good position at once: "*" stops
+// a sender that watches for it, and the ZRPOS that follows (see ZRecvFileData)
+// tells it where to go back to. What arrives until then is skipped while
+// resynchronising, not drained in silence.
 void Interrupt(TZRecv& R, int& badCount) {
   R.E.SendByte(ZPAD);
-  ZDrainLine(R.Z);
+  R.Resyncing = true;
+  R.ResyncSince = Clock::time_point{};  // the first ZRPOS is no repeat
   LoseOne(R, badCount);
+}
+
+// The recovery is over: data from the receive position has come. Its length
+// sets the next resync wait.
+void Resynced(TZRecv& R) {
+  if (!R.Resyncing) return;
+  R.Resyncing = false;
+  const auto took = Clock::now() - R.ResyncSince;
+  R.ResyncWait =
+      std::clamp<Clock::duration>(3 * took, Millis(kLeastResyncMs), Millis(R.E.PatienceMs()));
 }
 
 // The subpackets behind a ZDATA header. True when the run ended as the
@@ -255,11 +285,33 @@ bool ReceiveRun(TZRecv& R, int& badCount) {
 
 enum class DataStep { Again, Next, Done };
 
+// While resynchronising, the header hunt ends at the resync wait, or when
+// the line has been quiet for a while.
+void HuntHeader(TZRecv& R, ZHeader& header, int32_t& value, bool& bad) {
+  if (R.Resyncing) {
+    R.Z.HuntUntil = R.ResyncSince + R.ResyncWait;
+    R.Z.HuntQuietMs = kResyncQuietMs;
+  }
+  ZGetHeader(R.Z, header, value, bad);
+  R.Z.HuntUntil = Clock::time_point::max();
+}
+
+// What the sender had sent before it heard of the damage: a header damaged
+// on the way or cut by the sender's start-over, a ZDATA of an earlier run,
+// or its ZEOF. Skipped until the resync wait is up.
+bool StaleWhileResyncing(TZRecv& R, const ZHeader& header, int32_t value, bool bad) {
+  if (!R.Resyncing || Clock::now() >= R.ResyncSince + R.ResyncWait) return false;
+  // A hunt that ended with nothing more waiting timed out: the line is quiet.
+  if (bad) return ZPending(R.Z) && !R.E.Cancelled() && R.E.LineReady();
+  return (header[0] == ZDATA || header[0] == ZEOF) && value != R.RecvPos;
+}
+
 DataStep OnDataHeader(TZRecv& R, int& badCount) {
   ZHeader header{};
   int32_t value = 0;
   bool bad = false;
-  ZGetHeader(R.Z, header, value, bad);
+  HuntHeader(R, header, value, bad);
+  if (StaleWhileResyncing(R, header, value, bad)) return DataStep::Next;
   if (bad && R.E.Cancelled()) {
     R.Error = true;
     return DataStep::Again;
@@ -283,6 +335,7 @@ DataStep OnDataHeader(TZRecv& R, int& badCount) {
         LoseOne(R, badCount);
         return DataStep::Again;
       }
+      Resynced(R);
       return ReceiveRun(R, badCount) ? DataStep::Next : DataStep::Again;
     case ZEOF:
       return value == R.RecvPos ? DataStep::Done : DataStep::Again;
@@ -299,8 +352,15 @@ DataStep OnDataHeader(TZRecv& R, int& badCount) {
 // whose ZFILE crossed our answer to its ZRQINIT (a second ZRINIT) reads
 // that ZRINIT as a lost ZFILE and discards input up to the next ZPAD; with
 // the single ZPAD of a binary header it would discard the ZRPOS's too, and
-// both sides would sit out a 10 s time-out.
+// both sides would sit out a 10 s time-out. A repeat while resynchronising
+// waits twice as long for its answer.
 void SendRpos(TZRecv& R) {
+  if (R.Resyncing) {
+    const auto now = Clock::now();
+    if (R.ResyncSince != Clock::time_point{} && now >= R.ResyncSince + R.ResyncWait)
+      R.ResyncWait = std::min<Clock::duration>(2 * R.ResyncWait, Millis(R.E.PatienceMs()));
+    R.ResyncSince = now;
+  }
   R.E.SendByte(ZPAD);
   SendBin(R, ZRPOS, R.RecvPos);
 }

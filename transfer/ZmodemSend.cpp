@@ -36,6 +36,10 @@ constexpr int kLostFileInfoQuietMs = 1000;
 constexpr int kFileInfoRepeats = 4;
 // The file is read this many 128-byte records at a time.
 constexpr int kAheadRecords = 128;
+// The most line time the stream keeps queued in the device: what the
+// receiver has to skip after a damaged subpacket before the resent data
+// reaches it.
+constexpr int kQueuedAheadMs = 300;
 
 // The file read ahead of the subpackets: one system call per many of them,
 // and the end of the file known from the reads themselves.
@@ -239,6 +243,8 @@ int ZGetSyncReply(TZSendState& S) {
 int AwaitReply(TZSendState& S, int& rposLeft) {
   const int reply = ZGetSyncReply(S);
   if (reply == ZRPOS) {
+    // What still waits in the device is data the receiver will skip.
+    S.E.Comm.PurgeOutput();
     if (S.SendPos > S.FurthestRpos) {
       S.FurthestRpos = S.SendPos;
       rposLeft = kRposLimit;
@@ -301,6 +307,7 @@ int ZSendFileData(TZSendState& S) {
   if (!ZFlushRingKeepingCancel(S.Z)) S.Error = true;
   int rposLeft = kRposLimit;
   S.FurthestRpos = S.SendPos;
+  S.Z.AheadLimit = E.LineBytesIn(kQueuedAheadMs);
   S.LastWasEnd = false;
   while (!S.Error) {
     if (S.LastWasEnd || ReplyWaiting(E)) {
