@@ -321,7 +321,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: xfer_bench [SIZE_BYTES [SPEED_BPS [PROTOCOL [BIT_ERROR_RATE "
                  "[LATENCY_MS [SEED]]]]]]\n"
-                 "       xfer_bench noisy [rows=LIST] [pairs=LIST] [seeds=LIST] [size=BYTES]\n");
+                 "       xfer_bench noisy [rows=LIST] [pairs=LIST] [seeds=LIST] [size=BYTES] "
+                 "[slack=N]\n");
     return 2;
   }
   const std::string data = RandomFile(setup.size);

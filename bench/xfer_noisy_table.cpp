@@ -4,18 +4,19 @@
 // efficiency over several seeds of the relay's errors; a clean or slow line
 // is the same whatever the seed, so it runs once.
 //
-//   xfer_bench noisy [rows=LIST] [pairs=LIST] [seeds=LIST] [size=BYTES]
+//   xfer_bench noisy [rows=LIST] [pairs=LIST] [seeds=LIST] [size=BYTES] [slack=N]
 //
 //   rows   clean,byte-1e-5,byte-1e-4,bit-1e-5,bit-1e-4,latency (all by default)
 //   pairs  ours-ours,ours-rz,sz-ours,sz-rz (all by default)
 //   seeds  1,2,3 by default
 //   size   1048576 by default; rows at 1e-4 send a quarter of it
+//   slack  5 by default: a run's deadline is 60 s plus this many times the
+//          clean line's time
 //
 // A run that fails counts as slower than any that succeeds, and one that
-// has not ended by its deadline (60 s plus five times the clean line's
-// time) as failed; a cell says how many of its runs were good when not all
-// were. Each run and each cell goes to stderr as soon as it is known; the
-// tables go to stdout at the end.
+// has not ended by its deadline as failed; a cell says how many of its runs
+// were good when not all were. Each run and each cell goes to stderr as
+// soon as it is known; the tables go to stdout at the end.
 
 #include <algorithm>
 #include <cstdio>
@@ -64,6 +65,7 @@ struct Arguments {
   std::vector<const Column*> columns;
   std::vector<uint64_t> seeds{1, 2, 3};
   size_t size = 1 << 20;
+  int slack = 5;
 };
 
 std::vector<std::string> SplitList(const std::string& text) {
@@ -106,17 +108,19 @@ bool Parse(int argc, char** argv, Arguments& a) {
         a.seeds.push_back(std::strtoull(s.c_str(), nullptr, 10));
     }
     if (name == "size") a.size = std::strtoul(value.c_str(), nullptr, 10);
-    if (name != "rows" && name != "pairs" && name != "seeds" && name != "size") return false;
+    if (name == "slack") a.slack = std::atoi(value.c_str());
+    if (name != "rows" && name != "pairs" && name != "seeds" && name != "size" && name != "slack")
+      return false;
   }
-  return !a.rows.empty() && !a.columns.empty() && !a.seeds.empty() && a.size >= 4;
+  return !a.rows.empty() && !a.columns.empty() && !a.seeds.empty() && a.size >= 4 && a.slack > 0;
 }
 
-Setup SetupFor(const Row& row, size_t size) {
+Setup SetupFor(const Row& row, const Arguments& a) {
   Setup s;
-  s.size = size / row.divisor;
+  s.size = a.size / row.divisor;
   (row.perByte ? s.byteErrorRate : s.bitErrorRate) = row.rate;
   s.latencyMs = row.latencyMs;
-  s.deadlineSlack = 5;
+  s.deadlineSlack = a.slack;
   return s;
 }
 
@@ -214,8 +218,9 @@ void PrintTable(const Arguments& a, const std::vector<std::vector<Cell>>& cells,
 int NoisyTable(int argc, char** argv) {
   Arguments a;
   if (!Parse(argc, argv, a)) {
-    std::fprintf(stderr,
-                 "usage: xfer_bench noisy [rows=LIST] [pairs=LIST] [seeds=LIST] [size=BYTES]\n");
+    std::fprintf(
+        stderr,
+        "usage: xfer_bench noisy [rows=LIST] [pairs=LIST] [seeds=LIST] [size=BYTES] [slack=N]\n");
     return 2;
   }
   const Pairing& zmodem = *FindPairing("zmodem");
@@ -223,7 +228,7 @@ int NoisyTable(int argc, char** argv) {
   std::vector<std::vector<Cell>> cells(a.rows.size());
   for (size_t r = 0; r < a.rows.size(); ++r) {
     const Row& row = *a.rows[r];
-    Setup setup = SetupFor(row, a.size);
+    Setup setup = SetupFor(row, a);
     // Without errors the seed changes nothing: one run is the cell.
     const size_t seeds = row.rate > 0 ? a.seeds.size() : 1;
     for (const Column* column : a.columns) {
@@ -239,8 +244,10 @@ int NoisyTable(int argc, char** argv) {
                    cells[r].back().receiverCpu.c_str());
     }
   }
-  std::printf("ZMODEM, %s random file, relay paced at 115200 bit/s; seeds",
-              SizeText(a.size).c_str());
+  std::printf(
+      "ZMODEM, %s random file (a quarter of it at P = 1e-4), relay paced at 115200 "
+      "bit/s; seeds",
+      SizeText(a.size).c_str());
   for (uint64_t s : a.seeds) std::printf(" %llu", static_cast<unsigned long long>(s));
   std::printf(" (median efficiency)\n\n");
   PrintTable(a, cells, &Cell::efficiency, "line");
