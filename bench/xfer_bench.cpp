@@ -5,10 +5,14 @@
 // second) and processor seconds per MiB of each side. A transfer's time runs
 // from the start until the receiving side is done with the file.
 //
-//   xfer_bench [SIZE_BYTES [SPEED_BPS [PROTOCOL [BIT_ERROR_RATE [LATENCY_MS]]]]]
+//   xfer_bench [SIZE_BYTES [SPEED_BPS [PROTOCOL [BIT_ERROR_RATE [LATENCY_MS [SEED]]]]]]
 //
 // SPEED_BPS 0 leaves the relay unpaced (a plain pty pair with a thread in
-// between): then only the kB/s and processor columns mean anything.
+// between): then only the kB/s and processor columns mean anything. SEED
+// (default 7) places the relay's bit errors.
+//
+// "xfer_bench noisy ..." prints the ZMODEM table on noisy lines instead
+// (xfer_noisy_table.cpp).
 //
 // Our side runs in this process; its processor time is this process's less
 // the relay thread's. lrzsz runs under socat; its time is what the shell
@@ -33,19 +37,11 @@
 #include "KelComm.h"
 #include "LineRelay.h"
 #include "PeerProcess.h"
+#include "xfer_bench.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// One protocol as each side spells it; null where lrzsz has no such part.
-struct Pairing {
-  const char* name;
-  protType ours;
-  const char* lrzszSend;     // run in the work folder with the file "data.bin"
-  const char* lrzszReceive;  // writes "recv.bin" (XMODEM) or the announced name
-  const char* received;      // what lrzsz's receiver writes
-};
 
 constexpr Pairing kPairings[] = {
     {"xmodem-sum", pr_XMODEM_SUM_128, "sx data.bin", "rx recv.bin", "recv.bin"},
@@ -57,36 +53,19 @@ constexpr Pairing kPairings[] = {
     {"mlink", pr_MLINK, nullptr, nullptr, nullptr},
 };
 
-enum class Direction { OursToLrzsz, LrzszToOurs, LrzszToLrzsz, OursToOurs };
-
-struct Outcome {
-  bool good = false;
-  double seconds = 0;
-  std::optional<double> senderCpu, receiverCpu;
-};
-
-struct Setup {
-  size_t size = 1 << 20;
-  int speed = 115200;
-  double bitErrorRate = 0.0;
-  int latencyMs = 0;
-  std::string dir;
-};
-
 LineRelay::Options RelayOptions(const Setup& setup) {
   return LineRelay::Options{.speed = setup.speed,
                             .latencyMs = setup.latencyMs,
                             .bitErrorRate = setup.bitErrorRate,
-                            .seed = 7};
+                            .byteErrorRate = setup.byteErrorRate,
+                            .seed = setup.seed};
 }
 
 // Our device's speed setting: a pty takes any, so an unpaced run says 115200.
 int DeviceSpeed(const Setup& setup) { return setup.speed > 0 ? setup.speed : 115200; }
 
 Clock::time_point DeadlineFor(const Setup& setup) {
-  const int bytesPerSecond = setup.speed > 0 ? setup.speed / 10 : 1 << 20;
-  return Clock::now() +
-         std::chrono::seconds(60 + 3 * setup.size / bytesPerSecond + setup.latencyMs / 10);
+  return Clock::now() + std::chrono::seconds(DeadlineSeconds(setup));
 }
 
 std::string ReadFile(const std::string& path) {
@@ -198,6 +177,8 @@ Outcome RunWithOurs(const Pairing& p, bool oursSends, const Setup& setup) {
   comm.Close();
   const std::string sent = ReadFile(setup.dir + "/data.bin");
   const std::string got = ReadFile(setup.dir + "/" + (oursSends ? p.received : "ours.bin"));
+  o.ended = ended;
+  o.bitsFlipped = relay.BitsFlipped();
   o.good = ended && comm.TranResult.load() == 1 &&
            LrzszExitCode(setup, oursSends ? "recv" : "send") == 0 && SameContent(sent, got);
   const auto peerCpu = CpuFromTimes(setup.dir + (oursSends ? "/recv.cpu" : "/send.cpu"));
@@ -216,6 +197,8 @@ Outcome RunLrzszPair(const Pairing& p, const Setup& setup) {
   bool ended = receiver->WaitExit(MsLeft(deadline));
   o.seconds = SecondsSince(start);
   ended = sender->WaitExit(MsLeft(deadline)) && ended;
+  o.ended = ended;
+  o.bitsFlipped = relay.BitsFlipped();
   o.good = ended && LrzszExitCode(setup, "send") == 0 && LrzszExitCode(setup, "recv") == 0 &&
            SameContent(ReadFile(setup.dir + "/data.bin"), ReadFile(setup.dir + "/" + p.received));
   o.senderCpu = CpuFromTimes(setup.dir + "/send.cpu");
@@ -249,6 +232,8 @@ Outcome RunOursPair(const Pairing& p, const Setup& setup) {
   o.seconds = SecondsSince(start);
   ended = WaitOurs(*sender, deadline) && ended;
   o.senderCpu = CpuOfSelf() - selfCpu0 - (relay.RelayCpuSeconds() - relayCpu0);
+  o.ended = ended;
+  o.bitsFlipped = relay.BitsFlipped();
   o.good = ended && sender->TranResult.load() == 1 && receiver->TranResult.load() == 1 &&
            SameContent(ReadFile(setup.dir + "/data.bin"), ReadFile(setup.dir + "/ours.bin"));
   return o;
@@ -288,29 +273,66 @@ void PrintRow(const Pairing& p, Direction d, const Outcome& o, const Setup& setu
 
 }  // namespace
 
+const Pairing* FindPairing(const std::string& name) {
+  for (const Pairing& p : kPairings) {
+    if (name == p.name) return &p;
+  }
+  return nullptr;
+}
+
+int DeadlineSeconds(const Setup& setup) {
+  const size_t bytesPerSecond = setup.speed > 0 ? setup.speed / 10 : 1 << 20;
+  return static_cast<int>(60 + setup.deadlineSlack * setup.size / bytesPerSecond +
+                          setup.latencyMs / 10);
+}
+
+std::string RandomFile(size_t size) {
+  std::mt19937 gen(20240607);
+  std::string data(size, '\0');
+  for (char& c : data) c = static_cast<char>(gen());
+  return data;
+}
+
+Outcome RunTransfer(const Pairing& p, Direction d, Setup setup, const std::string& data) {
+  setup.dir = MakeWorkDir(data);
+  const Outcome o = d == Direction::LrzszToLrzsz ? RunLrzszPair(p, setup)
+                    : d == Direction::OursToOurs
+                        ? RunOursPair(p, setup)
+                        : RunWithOurs(p, d == Direction::OursToLrzsz, setup);
+  // KELTERM_BENCH_KEEP keeps the work folder, with lrzsz's logs, to look into.
+  std::error_code ignored;
+  if (std::getenv("KELTERM_BENCH_KEEP"))
+    std::fprintf(stderr, "kept %s\n", setup.dir.c_str());
+  else
+    std::filesystem::remove_all(setup.dir, ignored);
+  return o;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "noisy") return NoisyTable(argc - 2, argv + 2);
   Setup setup;
   if (argc > 1) setup.size = std::strtoul(argv[1], nullptr, 10);
   if (argc > 2) setup.speed = std::atoi(argv[2]);
   const std::string only = argc > 3 ? argv[3] : "";
   if (argc > 4) setup.bitErrorRate = std::strtod(argv[4], nullptr);
   if (argc > 5) setup.latencyMs = std::atoi(argv[5]);
+  if (argc > 6) setup.seed = std::strtoull(argv[6], nullptr, 10);
   if (setup.size == 0 || setup.speed < 0 || setup.bitErrorRate < 0 || setup.latencyMs < 0) {
     std::fprintf(stderr,
                  "usage: xfer_bench [SIZE_BYTES [SPEED_BPS [PROTOCOL [BIT_ERROR_RATE "
-                 "[LATENCY_MS]]]]]\n");
+                 "[LATENCY_MS [SEED]]]]]]\n"
+                 "       xfer_bench noisy [rows=LIST] [pairs=LIST] [seeds=LIST] [size=BYTES] "
+                 "[slack=N]\n");
     return 2;
   }
-  std::mt19937 gen(20240607);
-  std::string data(setup.size, '\0');
-  for (char& c : data) c = static_cast<char>(gen());
+  const std::string data = RandomFile(setup.size);
   std::printf("%zu-byte random file, relay ", setup.size);
   if (setup.speed > 0)
     std::printf("paced at %d bit/s (%d bytes/s)", setup.speed, setup.speed / 10);
   else
     std::printf("unpaced");
-  std::printf(", bit error rate %g, one-way latency %d ms\n\n", setup.bitErrorRate,
-              setup.latencyMs);
+  std::printf(", bit error rate %g (seed %llu), one-way latency %d ms\n\n", setup.bitErrorRate,
+              static_cast<unsigned long long>(setup.seed), setup.latencyMs);
   std::printf(
       "| protocol | sender | receiver | seconds | kB/s | efficiency | sender CPU s/MiB |"
       " receiver CPU s/MiB | result |\n|---|---|---|---|---|---|---|---|---|\n");
@@ -318,7 +340,6 @@ int main(int argc, char** argv) {
     if (!only.empty() && only != p.name) continue;
     for (Direction d : {Direction::OursToLrzsz, Direction::LrzszToOurs, Direction::LrzszToLrzsz,
                         Direction::OursToOurs}) {
-      const bool oursSends = d == Direction::OursToLrzsz;
       const bool lrzszSends = d == Direction::LrzszToOurs || d == Direction::LrzszToLrzsz;
       const bool lrzszReceives = d == Direction::OursToLrzsz || d == Direction::LrzszToLrzsz;
       // lrzsz has no such part (rb cannot ask for YMODEM-G; M-LINK has no
@@ -329,17 +350,7 @@ int main(int argc, char** argv) {
       if (one && std::atoi(one) != static_cast<int>(d)) continue;
       if (d == Direction::OursToOurs && p.lrzszReceive && p.lrzszSend && p.ours != pr_ZMODEM)
         continue;
-      setup.dir = MakeWorkDir(data);
-      const Outcome o = d == Direction::LrzszToLrzsz ? RunLrzszPair(p, setup)
-                        : d == Direction::OursToOurs ? RunOursPair(p, setup)
-                                                     : RunWithOurs(p, oursSends, setup);
-      PrintRow(p, d, o, setup);
-      // KELTERM_BENCH_KEEP keeps the work folder, with lrzsz's logs, to look into.
-      std::error_code ignored;
-      if (std::getenv("KELTERM_BENCH_KEEP"))
-        std::fprintf(stderr, "kept %s\n", setup.dir.c_str());
-      else
-        std::filesystem::remove_all(setup.dir, ignored);
+      PrintRow(p, d, RunTransfer(p, d, setup, data), setup);
     }
   }
   return 0;

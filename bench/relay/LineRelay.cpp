@@ -73,7 +73,8 @@ int Poll(pollfd* fds, nfds_t count, OptionalTime wake, RelayClock::time_point no
 // The relay thread: until the stop signal, move due bytes to their far end,
 // then sleep in poll() until a master has bytes or room, or a byte falls due.
 void Run(LineRelay::Shared& s, const LineRelay::Options& options) {
-  RelayDirection::Line line{options.speed, options.latencyMs, options.bitErrorRate, options.seed};
+  RelayDirection::Line line{options.speed, options.latencyMs, options.bitErrorRate,
+                            options.byteErrorRate, options.seed};
   RelayDirection aToB(s.master[0], s.master[1], line, s.moved[0], s.flipped);
   line.seed = options.seed ^ 0x9E3779B97F4A7C15ULL;
   RelayDirection bToA(s.master[1], s.master[0], line, s.moved[1], s.flipped);

@@ -2,8 +2,9 @@
 // Two pseudo-terminals joined like a null-modem cable. Each side's program
 // opens its own slave path (PathA, PathB) as if it were a serial port; a
 // relay thread moves the bytes between the two masters, optionally paced at
-// a line speed, delayed by a one-way latency and damaged at a seeded bit
-// error rate. Benchmarks and interoperability tests put it between our
+// a line speed, delayed by a one-way latency and damaged by a seeded error
+// model: bits flipped independently, or bytes each arriving with one bit
+// flipped. Benchmarks and interoperability tests put it between our
 // engine and a peer program when the line itself matters.
 //
 // A pty master reads EIO while no slave is open, so the relay keeps a slave
@@ -32,7 +33,10 @@ class LineRelay {
     int speed = 0;              // bits per second, 10 bits a byte; 0 passes bytes unpaced
     int latencyMs = 0;          // one-way delay of every byte
     double bitErrorRate = 0.0;  // chance that a data bit arrives flipped
-    uint64_t seed = 1;          // of the error positions; each direction draws its own
+    // Chance that a byte arrives with exactly one of its bits flipped (any of
+    // the eight alike); when above zero it replaces bitErrorRate.
+    double byteErrorRate = 0.0;
+    uint64_t seed = 1;  // of the error positions; each direction draws its own
   };
 
   explicit LineRelay(const Options& options);

@@ -23,9 +23,10 @@ RelayDirection::RelayDirection(int from, int to, const Line& line, std::atomic<u
                                std::atomic<uint64_t>& flipped)
     : from_(from),
       to_(to),
-      line_(line),
       rng_(line.seed),
-      gap_(line.bitErrorRate > 0.0 && line.bitErrorRate < 1.0 ? line.bitErrorRate : 0.5),
+      errorRate_(line.byteErrorRate > 0.0 ? line.byteErrorRate : line.bitErrorRate),
+      perByte_(line.byteErrorRate > 0.0),
+      gap_(errorRate_ > 0.0 && errorRate_ < 1.0 ? errorRate_ : 0.5),
       moved_(moved),
       flipped_(flipped) {
   if (line.speed > 0) {
@@ -33,7 +34,7 @@ RelayDirection::RelayDirection(int from, int to, const Line& line, std::atomic<u
         std::chrono::nanoseconds(static_cast<int64_t>(10'000'000'000LL / line.speed)));
   }
   latency_ = std::chrono::milliseconds(line.latencyMs);
-  if (line_.bitErrorRate > 0.0) bitsToNextError_ = gap_(rng_);
+  if (errorRate_ > 0.0) toNextError_ = gap_(rng_);
 }
 
 bool RelayDirection::WantsInput(RelayClock::time_point now) const {
@@ -79,20 +80,42 @@ void RelayDirection::ReadInput(RelayClock::time_point now) {
   queue_.push_back(std::move(c));
 }
 
-// Flips data bits at geometrically distributed distances, so errors come
-// at the given rate with no pattern tied to block boundaries.
+// Errors fall at geometrically distributed distances, so they come at the
+// given rate with no pattern tied to block boundaries.
 void RelayDirection::Damage(std::string& bytes) {
-  if (line_.bitErrorRate <= 0.0) return;
+  if (errorRate_ <= 0.0) return;
+  if (perByte_)
+    DamageBytes(bytes);
+  else
+    DamageBits(bytes);
+}
+
+// Each data bit independently: a byte may take more than one flip.
+void RelayDirection::DamageBits(std::string& bytes) {
   for (char& byte : bytes) {
     uint64_t bit = 0;
-    while (bitsToNextError_ < 8 - bit) {
-      bit += bitsToNextError_;
+    while (toNextError_ < 8 - bit) {
+      bit += toNextError_;
       byte = static_cast<char>(static_cast<uint8_t>(byte) ^ (1u << bit));
       flipped_.fetch_add(1, std::memory_order_relaxed);
       bit += 1;
-      bitsToNextError_ = gap_(rng_);
+      toNextError_ = gap_(rng_);
     }
-    bitsToNextError_ -= 8 - bit;
+    toNextError_ -= 8 - bit;
+  }
+}
+
+// Each byte independently, with one bit flipped: a noise burst shorter
+// than a character, as a UART sees it.
+void RelayDirection::DamageBytes(std::string& bytes) {
+  for (char& byte : bytes) {
+    if (toNextError_ > 0) {
+      --toNextError_;
+      continue;
+    }
+    byte = static_cast<char>(static_cast<uint8_t>(byte) ^ (1u << bitOfByte_(rng_)));
+    flipped_.fetch_add(1, std::memory_order_relaxed);
+    toNextError_ = gap_(rng_);
   }
 }
 

@@ -19,6 +19,7 @@ class RelayDirection {
     int speed = 0;  // bits per second; 0 unpaced
     int latencyMs = 0;
     double bitErrorRate = 0.0;
+    double byteErrorRate = 0.0;  // replaces bitErrorRate when above zero
     uint64_t seed = 1;
   };
 
@@ -49,10 +50,11 @@ class RelayDirection {
   size_t DueCount(const Chunk& c, RelayClock::time_point now) const;
   size_t ReadLimit(RelayClock::time_point now) const;
   void Damage(std::string& bytes);
+  void DamageBits(std::string& bytes);
+  void DamageBytes(std::string& bytes);
 
   int from_;
   int to_;
-  Line line_;
   RelayClock::duration byteTime_{};  // zero when unpaced
   RelayClock::duration latency_{};
   RelayClock::time_point wireFree_{};
@@ -61,8 +63,11 @@ class RelayDirection {
   bool inputOpen_ = true;
   bool blocked_ = false;
   std::mt19937_64 rng_;
+  double errorRate_ = 0.0;  // per bit or per byte, as perByte_ says
+  bool perByte_ = false;
   std::geometric_distribution<uint64_t> gap_;
-  uint64_t bitsToNextError_ = 0;
+  std::uniform_int_distribution<unsigned> bitOfByte_{0, 7};
+  uint64_t toNextError_ = 0;  // bits or bytes left intact before the next error
   std::atomic<uint64_t>& moved_;
   std::atomic<uint64_t>& flipped_;
 };
