@@ -183,4 +183,21 @@ TEST_F(PosixDevice, CloseRacingWithEveryOperationEndsThemAllAndLaterCallsFail) {
   device->Close();  // twice is harmless
 }
 
+// On a line with modem lines a thread waits in the driver for them to
+// change. Close ends it every time, even straight after the open.
+TEST(PosixDeviceLines, CloseEndsTheLineWait) {
+  const auto threads = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {});
+  };
+  const auto before = threads();
+  for (int i = 0; i < 20; ++i) {
+    auto device = OpenPosixDevice("/dev/ttyS0");
+    if (!device) GTEST_SKIP() << "/dev/ttyS0: " << strerror(errno);
+    device->Close();
+    for (const auto end = Clock::now() + 10s; threads() > before && Clock::now() < end;)
+      std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(threads(), before);
+  }
+}
+
 }  // namespace
