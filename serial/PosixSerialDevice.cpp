@@ -256,9 +256,9 @@ class PosixSerialDevice final : public SerialDevice {
   std::chrono::milliseconds LineCheckEvery() const {
     return modemWait_->Watching() ? kNotifiedLinesEvery : kPolledLinesEvery;
   }
-  // A transfer asks for the lines before every byte; on a pty the answer
-  // only changes at a hang-up, which every wait reports anyway. Looking at
-  // most once per interval keeps a poll() off every byte.
+  // Callers may ask for the lines often; on a pty the answer only changes
+  // at a hang-up, which every wait reports anyway. Looking at most once per
+  // interval keeps a poll() off every call.
   bool PtyPollDue() {
     const int64_t now = Clock::now().time_since_epoch().count();
     int64_t due = nextPtyPoll_.load();
