@@ -141,6 +141,7 @@ TEST(PosixDeviceHangUp, EveryPathNoticesIt) {
     pty.CloseMaster();
     notice(*device);
     EXPECT_TRUE(device->HungUp());
+    EXPECT_TRUE(device->TakeLineChange()) << "the watcher is sent to read the lines";
     EXPECT_EQ(device->ModemStatus() & MS_RLSD_ON, 0u);
     EXPECT_EQ(device->ReadSome(&byte, 1), -1);
     EXPECT_EQ(errno, EIO);
