@@ -18,6 +18,9 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kIoPatience = std::chrono::milliseconds(1000);  // without progress
 constexpr int kTxEmptyPollMs = 5;
 constexpr int kRetryUnreadMs = 10;
+// The watcher takes at most this much from the device per wake-up: the
+// size of a tty's input buffer.
+constexpr size_t kReceiveChunk = 4096;
 
 std::string FormatCode(const char* prefix, int32_t code) {
   return std::string(prefix) + std::to_string(code);
@@ -148,6 +151,8 @@ void TComm::Open() {
     std::lock_guard lock(deviceMutex_);
     watchState_ = state;
   }
+  received_.assign(kReceiveChunk, 0);
+  receivedAt_ = receivedEnd_ = 0;
   watcher_ = std::thread([this, state] { Watch(state); });
   dev->SetDtr(true);
 }
@@ -244,7 +249,7 @@ int TComm::Read(void* Buffer, int Count) {
   auto dev = Device();
   if (!dev) throw ECommError(kMsgNotStarted);
   auto bytes = static_cast<uint8_t*>(Buffer);
-  int done = 0;
+  int done = TakeReceived(bytes, Count);
   auto deadline = Clock::now() + kIoPatience;
   while (done < Count) {
     long n = dev->ReadSome(bytes + done, Count - done);
@@ -438,17 +443,31 @@ uint32_t TComm::CollectEvents(WatchState& state) {
   int timeout = -1;
   if (state.retryUnread) timeout = kRetryUnreadMs;
   if ((mask & EV_TXEMPTY) && txPending_) timeout = kTxEmptyPollMs;
-  if (state.carried) timeout = 0;
+  // Carried line events, and the rest of a chunk the handler read only in
+  // part, are delivered at once.
+  if (state.carried || (!state.retryUnread && receivedAt_ < receivedEnd_)) timeout = 0;
   dev.WaitEvent(state.wakeFd, timeout, (mask & EV_RXCHAR) && !state.retryUnread);
   state.DrainWake();
   if (state.stop) return 0;
 
   uint32_t bits = std::exchange(state.carried, 0);
   // The lines first: a byte that came before a change they show is then in
-  // the input queue below, and reaches the receive handler before the change
+  // the input taken below, and reaches the receive handler before the change
   // is reported.
+  if (dev.TakeLineChange()) bits |= CollectLineEvents(state);
+  if ((mask & EV_RXCHAR) && TakeInput(dev)) bits |= EV_RXCHAR;
+  if (txPending_ && dev.OutQueue() == 0) {
+    txPending_ = false;
+    bits |= EV_TXEMPTY;
+  }
+  return bits & deviceMask_.load();  // the mask may have changed during the wait
+}
+
+// What the lines and error counters show against the last look.
+uint32_t TComm::CollectLineEvents(WatchState& state) {
+  SerialDevice& dev = *state.device;
+  uint32_t bits = 0;
   const uint32_t modem = dev.ModemStatus();
-  if (dev.InQueue() > 0) bits |= EV_RXCHAR;
   const uint32_t changed = modem ^ state.lastModem;
   state.lastModem = modem;
   if (changed & MS_CTS_ON) bits |= EV_CTS;
@@ -461,11 +480,25 @@ uint32_t TComm::CollectEvents(WatchState& state) {
       errors.parity != state.lastErrors.parity || errors.bufOverrun != state.lastErrors.bufOverrun)
     bits |= EV_ERR;
   state.lastErrors = errors;
-  if (txPending_ && dev.OutQueue() == 0) {
-    txPending_ = false;
-    bits |= EV_TXEMPTY;
-  }
-  return bits & deviceMask_.load();  // the mask may have changed during the wait
+  return bits;
+}
+
+// Reads what the device holds into the receive chunk, which the handler's
+// Read then empties: one read per wake-up instead of asking for the queue's
+// size first. A chunk the handler left unread is offered again as it is.
+bool TComm::TakeInput(SerialDevice& dev) {
+  if (receivedAt_ < receivedEnd_) return true;
+  const long n = dev.ReadSome(received_.data(), received_.size());
+  receivedAt_ = 0;
+  receivedEnd_ = n > 0 ? static_cast<size_t>(n) : 0;
+  return receivedEnd_ > 0;
+}
+
+int TComm::TakeReceived(uint8_t* bytes, int count) {
+  const size_t n = std::min(receivedEnd_ - receivedAt_, static_cast<size_t>(std::max(count, 0)));
+  std::copy_n(received_.data() + receivedAt_, n, bytes);
+  receivedAt_ += n;
+  return static_cast<int>(n);
 }
 
 void TComm::Dispatch(uint32_t bits) {
@@ -482,7 +515,7 @@ void TComm::DoCommReceive() {
   if (!dev || !IsOpen()) return;
   std::lock_guard lock(receiveMutex_);
   if (!OnCommReceive) return;
-  size_t waiting = dev->InQueue();
+  const size_t waiting = receivedEnd_ - receivedAt_;
   if (waiting > 0) OnCommReceive(this, static_cast<uint16_t>(std::min<size_t>(waiting, 0xFFFF)));
 }
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "OpenFailure.h"
 #include "SerialDevice.h"
@@ -235,6 +236,9 @@ class TComm {
   void Watch(std::shared_ptr<WatchState> state);
   void WatchOnce(WatchState& state);
   uint32_t CollectEvents(WatchState& state);
+  uint32_t CollectLineEvents(WatchState& state);
+  bool TakeInput(SerialDevice& dev);
+  int TakeReceived(uint8_t* bytes, int count);
   void Dispatch(uint32_t bits);
   void ReportException(const char* what);
   void PublishLineState(uint32_t modem);
@@ -265,5 +269,9 @@ class TComm {
   std::atomic<uint64_t> bytesRead_{0};  // by Read, over the component's life
   std::mutex receiveMutex_;             // held while OnCommReceive is called or replaced
   std::shared_ptr<WatchState> watchState_;
+  // Bytes the watcher has read for the receive handler; watcher thread only.
+  std::vector<uint8_t> received_;
+  size_t receivedAt_ = 0;
+  size_t receivedEnd_ = 0;
   std::thread watcher_;
 };

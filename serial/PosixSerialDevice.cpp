@@ -9,6 +9,8 @@
 
 #include "PosixSerialDevice.h"
 
+#include "ModemWait.h"
+
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -23,6 +25,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <thread>
@@ -35,9 +38,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Devices with modem lines give no wake-up when a line changes; they are
-// looked at this often while a wait lasts.
-constexpr int kModemPollMs = 10;
+// Where the driver reports line changes (TIOCMIWAIT) the lines and error
+// counters are still looked at once a second: the counters give no wake-up,
+// and a change in the instant between two waits of the driver is missed.
+constexpr auto kNotifiedLinesEvery = std::chrono::milliseconds(1000);
+// Where it does not, they are looked at four times a second: a carrier loss
+// is seen a quarter of a second late at worst, which nobody at a terminal
+// notices, and an idle port wakes four times a second instead of a hundred.
+constexpr auto kPolledLinesEvery = std::chrono::milliseconds(250);
 constexpr auto kPtyPollInterval =
     std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(5));
 constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
@@ -188,7 +196,9 @@ struct SavedLine {
 class PosixSerialDevice final : public SerialDevice {
  public:
   PosixSerialDevice(int fd, int closeEvent, const SavedLine& saved)
-      : fd_(fd), closeEvent_(closeEvent), saved_(saved) {}
+      : fd_(fd), closeEvent_(closeEvent), saved_(saved) {
+    if (saved_.modemLines) modemWait_ = std::make_unique<ModemWait>(fd_);
+  }
   ~PosixSerialDevice() override {
     Close();
     close(closeEvent_);
@@ -215,6 +225,7 @@ class PosixSerialDevice final : public SerialDevice {
   LineErrorCounts ErrorCounts() override;
   bool HungUp() override;
   void WaitEvent(int wakeFd, int timeoutMs, bool wantInput) override;
+  bool TakeLineChange() override;
   void WaitOutputRoom(int timeoutMs) override;
   int64_t SendTimeUs(size_t bytes) const override;
   void Close() override;
@@ -238,11 +249,17 @@ class PosixSerialDevice final : public SerialDevice {
   short PollNow(short events);
   long Failure(int err);
   void RecordHangUp() {
-    if (!hungUp_.exchange(true)) hangUpUnseen_ = true;
+    if (hungUp_.exchange(true)) return;
+    hangUpUnseen_ = true;
+    linesDue_ = true;
   }
-  // A transfer asks for the lines before every byte; on a pty the answer
-  // only changes at a hang-up, which every wait reports anyway. Looking at
-  // most once per interval keeps a poll() off every byte.
+  // How often the lines are looked at while nothing else happens.
+  std::chrono::milliseconds LineCheckEvery() const {
+    return modemWait_->Watching() ? kNotifiedLinesEvery : kPolledLinesEvery;
+  }
+  // Callers may ask for the lines often; on a pty the answer only changes
+  // at a hang-up, which every wait reports anyway. Looking at most once per
+  // interval keeps a poll() off every call.
   bool PtyPollDue() {
     const int64_t now = Clock::now().time_since_epoch().count();
     int64_t due = nextPtyPoll_.load();
@@ -260,6 +277,9 @@ class PosixSerialDevice final : public SerialDevice {
   // noticed the hang-up first.
   std::atomic<bool> hangUpUnseen_{false};
   std::atomic<int64_t> nextPtyPoll_{0};
+  std::unique_ptr<ModemWait> modemWait_;         // on devices with modem lines
+  std::atomic<bool> linesDue_{false};            // a hang-up waits to be looked at
+  std::atomic<int64_t> nextLineCheck_{0};        // steady-clock ticks
   std::atomic<int64_t> pauseUs_{kFirstPauseUs};  // the next wait for room
   std::atomic<bool> noErrorCounts_{false};
   mutable std::mutex dcbMutex_;
@@ -481,15 +501,35 @@ void PosixSerialDevice::WaitEvent(int wakeFd, int timeoutMs, bool wantInput) {
   if (!access) return;
   if (hangUpUnseen_.exchange(false)) return;
   const bool watchDevice = !hungUp_;
-  pollfd fds[3] = {{closeEvent_, POLLIN, 0},
+  const int lineEvent = modemWait_ ? modemWait_->EventFd() : -1;
+  pollfd fds[4] = {{closeEvent_, POLLIN, 0},
                    {watchDevice ? fd_ : -1, static_cast<short>(wantInput ? POLLIN : 0), 0},
-                   {wakeFd, POLLIN, 0}};
-  if (saved_.modemLines && watchDevice && (timeoutMs < 0 || timeoutMs > kModemPollMs))
-    timeoutMs = kModemPollMs;
-  if (poll(fds, 3, timeoutMs) > 0 && (fds[1].revents & kGoneEvents)) {
+                   {wakeFd, POLLIN, 0},
+                   {lineEvent, POLLIN, 0}};
+  if (saved_.modemLines && watchDevice) {
+    const int every = static_cast<int>(LineCheckEvery().count());
+    timeoutMs = timeoutMs < 0 ? every : std::min(timeoutMs, every);
+  }
+  if (poll(fds, 4, timeoutMs) <= 0) return;
+  if (fds[1].revents & kGoneEvents) {
     RecordHangUp();
     hangUpUnseen_ = false;  // this return reports it
   }
+  if (fds[3].revents & POLLIN) modemWait_->Drain();
+}
+
+// A pty's lines change only when it hangs up. A device with lines is looked
+// at when the driver reported a change, and on the slow timer.
+bool PosixSerialDevice::TakeLineChange() {
+  bool due = linesDue_.exchange(false);
+  if (!saved_.modemLines || hungUp_) return due;
+  if (modemWait_->TakeChange()) due = true;
+  const int64_t now = Clock::now().time_since_epoch().count();
+  if (now >= nextLineCheck_.load()) {
+    nextLineCheck_ = now + std::chrono::duration_cast<Clock::duration>(LineCheckEvery()).count();
+    due = true;
+  }
+  return due;
 }
 
 void PosixSerialDevice::WaitOutputRoom(int timeoutMs) {
@@ -537,6 +577,8 @@ void PosixSerialDevice::Close() {
   if (write(closeEvent_, &one, sizeof one) < 0) {
     // Only fails when the counter is full, which already ends every wait.
   }
+  // The line thread uses the descriptor until it has left.
+  if (modemWait_) modemWait_->Stop();
   std::unique_lock lock(mutex_);
   if (fd_ < 0) return;
   // A hung-up line refuses these; there is nothing left to restore then.

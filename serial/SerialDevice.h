@@ -104,6 +104,11 @@ class SerialDevice {
   // (-1 for none), or timeoutMs passed (-1 for no limit). Devices whose modem
   // lines give no wake-up shorten the sleep to their polling interval.
   virtual void WaitEvent(int wakeFd, int timeoutMs, bool wantInput) = 0;
+  // True when the modem lines or the error counters may have changed since
+  // the last call, so that ModemStatus and ErrorCounts are worth asking;
+  // meant for the one thread that watches the device. A device whose lines
+  // cost nothing to read may always say yes.
+  virtual bool TakeLineChange() { return true; }
   // Sleeps until the output queue may have shrunk, or timeoutMs passed.
   virtual void WaitOutputRoom(int timeoutMs) = 0;
   // The time the line needs to send bytes at the pace it runs.

@@ -141,6 +141,7 @@ TEST(PosixDeviceHangUp, EveryPathNoticesIt) {
     pty.CloseMaster();
     notice(*device);
     EXPECT_TRUE(device->HungUp());
+    EXPECT_TRUE(device->TakeLineChange()) << "the watcher is sent to read the lines";
     EXPECT_EQ(device->ModemStatus() & MS_RLSD_ON, 0u);
     EXPECT_EQ(device->ReadSome(&byte, 1), -1);
     EXPECT_EQ(errno, EIO);
@@ -181,6 +182,23 @@ TEST_F(PosixDevice, CloseRacingWithEveryOperationEndsThemAllAndLaterCallsFail) {
   device->WaitEvent(-1, -1, true);  // waits on a closed device return at once
   device->WaitOutputRoom(-1);
   device->Close();  // twice is harmless
+}
+
+// On a line with modem lines a thread waits in the driver for them to
+// change. Close ends it every time, even straight after the open.
+TEST(PosixDeviceLines, CloseEndsTheLineWait) {
+  const auto threads = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {});
+  };
+  const auto before = threads();
+  for (int i = 0; i < 20; ++i) {
+    auto device = OpenPosixDevice("/dev/ttyS0");
+    if (!device) GTEST_SKIP() << "/dev/ttyS0: " << strerror(errno);
+    device->Close();
+    for (const auto end = Clock::now() + 10s; threads() > before && Clock::now() < end;)
+      std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(threads(), before);
+  }
 }
 
 }  // namespace
