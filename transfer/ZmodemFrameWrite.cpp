@@ -136,9 +136,12 @@ void Flush(TZFrame& Z) {
 }
 
 // A coalesced stream waits while the longest subpacket could still join it
-// in one port write.
+// in one port write. Under AheadLimit each subpacket goes on its own: a write
+// that waits for room then ends within one subpacket's line time, and the
+// stream hears a reply that soon.
 bool RoomForAnother(TZFrame& Z) {
   constexpr size_t kLongest = 2 * kZMaxData + 16;
+  if (Z.AheadLimit > 0) return false;
   return Z.Outgoing.size() + kLongest <= WriteLimit(Z);
 }
 

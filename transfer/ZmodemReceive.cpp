@@ -27,13 +27,12 @@ constexpr uint8_t kSenderDone = ZCOMPL;
 // Received data is written to the file this much at a time.
 constexpr size_t kWriteBehind = 32 * 1024;
 
-// After damage the ZRPOS is repeated when no data from the receive position
-// has come within the resync wait: at first this long, then three times the
-// longest recovery seen (a sender with much queued takes longer), doubled
-// for every repeat, never beyond the patience. A line quiet for
-// kResyncQuietMs means the sender waits for a header it did not get.
-constexpr int kFirstResyncMs = 2000;
-constexpr int kLeastResyncMs = 1000;
+// After damage the ZRPOS is repeated when the line has been quiet this long
+// (the sender waits for a header it did not get), or when no data from the
+// receive position has come within the patience. While the sender's earlier
+// data still flows it is not repeated: a sender with much queued (a host's
+// sz behind its pty) is heard only once that has drained, and each repeat
+// would make it start over once more.
 constexpr int kResyncQuietMs = 500;
 
 using Clock = TKelEngine::Clock;
@@ -60,11 +59,9 @@ struct TZRecv {
   // Received data not yet written, which belongs at file position WaitingAt.
   std::vector<uint8_t> Waiting;
   int32_t WaitingAt = 0;
-  // Resynchronising after damage: since when, and how long a ZRPOS waits
-  // before it is repeated.
+  // Resynchronising after damage, since the last ZRPOS.
   bool Resyncing = false;
   Clock::time_point ResyncSince{};
-  Clock::duration ResyncWait = Millis(kFirstResyncMs);
 };
 
 // Writes what waits; a short write is an error.
@@ -241,19 +238,10 @@ void ZWriteBlock(TZRecv& R, const uint8_t* buffer, int count, int32_t position, 
 void Interrupt(TZRecv& R, int& badCount) {
   R.E.SendByte(ZPAD);
   R.Resyncing = true;
-  R.ResyncSince = Clock::time_point{};  // the first ZRPOS is no repeat
   LoseOne(R, badCount);
 }
 
-// The recovery is over: data from the receive position has come. Its length
-// sets the next resync wait.
-void Resynced(TZRecv& R) {
-  if (!R.Resyncing) return;
-  R.Resyncing = false;
-  const auto took = Clock::now() - R.ResyncSince;
-  R.ResyncWait =
-      std::clamp<Clock::duration>(3 * took, Millis(kLeastResyncMs), Millis(R.E.PatienceMs()));
-}
+Clock::time_point ResyncEnd(const TZRecv& R) { return R.ResyncSince + Millis(R.E.PatienceMs()); }
 
 // The subpackets behind a ZDATA header. True when the run ended as the
 // sender meant it to (ZCRCE or ZCRCW), so that a header follows.
@@ -289,7 +277,7 @@ enum class DataStep { Again, Next, Done };
 // the line has been quiet for a while.
 void HuntHeader(TZRecv& R, ZHeader& header, int32_t& value, bool& bad) {
   if (R.Resyncing) {
-    R.Z.HuntUntil = R.ResyncSince + R.ResyncWait;
+    R.Z.HuntUntil = ResyncEnd(R);
     R.Z.HuntQuietMs = kResyncQuietMs;
   }
   ZGetHeader(R.Z, header, value, bad);
@@ -298,9 +286,9 @@ void HuntHeader(TZRecv& R, ZHeader& header, int32_t& value, bool& bad) {
 
 // What the sender had sent before it heard of the damage: a header damaged
 // on the way or cut by the sender's start-over, a ZDATA of an earlier run,
-// or its ZEOF. Skipped until the resync wait is up.
+// or its ZEOF. Skipped until the line goes quiet or the patience is up.
 bool StaleWhileResyncing(TZRecv& R, const ZHeader& header, int32_t value, bool bad) {
-  if (!R.Resyncing || Clock::now() >= R.ResyncSince + R.ResyncWait) return false;
+  if (!R.Resyncing || Clock::now() >= ResyncEnd(R)) return false;
   // A hunt that ended with nothing more waiting timed out: the line is quiet.
   if (bad) return ZPending(R.Z) && !R.E.Cancelled() && R.E.LineReady();
   return (header[0] == ZDATA || header[0] == ZEOF) && value != R.RecvPos;
@@ -335,7 +323,7 @@ DataStep OnDataHeader(TZRecv& R, int& badCount) {
         LoseOne(R, badCount);
         return DataStep::Again;
       }
-      Resynced(R);
+      R.Resyncing = false;
       return ReceiveRun(R, badCount) ? DataStep::Next : DataStep::Again;
     case ZEOF:
       return value == R.RecvPos ? DataStep::Done : DataStep::Again;
@@ -352,15 +340,9 @@ DataStep OnDataHeader(TZRecv& R, int& badCount) {
 // whose ZFILE crossed our answer to its ZRQINIT (a second ZRINIT) reads
 // that ZRINIT as a lost ZFILE and discards input up to the next ZPAD; with
 // the single ZPAD of a binary header it would discard the ZRPOS's too, and
-// both sides would sit out a 10 s time-out. A repeat while resynchronising
-// waits twice as long for its answer.
+// both sides would sit out a 10 s time-out.
 void SendRpos(TZRecv& R) {
-  if (R.Resyncing) {
-    const auto now = Clock::now();
-    if (R.ResyncSince != Clock::time_point{} && now >= R.ResyncSince + R.ResyncWait)
-      R.ResyncWait = std::min<Clock::duration>(2 * R.ResyncWait, Millis(R.E.PatienceMs()));
-    R.ResyncSince = now;
-  }
+  R.ResyncSince = Clock::now();
   R.E.SendByte(ZPAD);
   SendBin(R, ZRPOS, R.RecvPos);
 }

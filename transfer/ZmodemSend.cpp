@@ -294,7 +294,12 @@ void StreamSubpackets(TZSendState& S) {
     ZSendData(S.Z, block, static_cast<uint16_t>(count), frameEnd);
   } while (frameEnd == ZCRCG && !ReplyWaiting(E) && E.LineReady() && !E.Cancelled());
   S.Z.Coalesce = false;
-  ZFlushOutput(S.Z);
+  // A reply in the middle of the stream is a ZRPOS, or a receiver that
+  // wants no more: what still waits to be written would only be skipped.
+  if (frameEnd == ZCRCG && ReplyWaiting(E))
+    S.Z.Outgoing.clear();
+  else
+    ZFlushOutput(S.Z);
   S.LastWasEnd = frameEnd == ZCRCE;
 }
 
