@@ -31,6 +31,19 @@ int RemainingMs(Clock::time_point deadline) {
   return static_cast<int>(std::max<long long>(left.count(), 0));
 }
 
+// A pty does not always say when its reader has made room: it wakes a
+// writer only once the reader's buffer runs low, which a reader that takes
+// bytes at a line's pace never lets happen. So a wait for room lasts no
+// longer than the line needs to send what is left to write, and at most
+// kRoomRetryMs, and the write is tried again: a transfer's sender that waits
+// here hears its receiver that much sooner.
+constexpr int64_t kRoomRetryMs = 20;
+
+int RoomWaitMs(const SerialDevice& dev, size_t left, Clock::time_point deadline) {
+  const int64_t lineMs = std::min(dev.SendTimeUs(left) / 1000 + 1, kRoomRetryMs);
+  return static_cast<int>(std::min<int64_t>(RemainingMs(deadline), lineMs));
+}
+
 }  // namespace
 
 ECommOpenError::ECommOpenError(int32_t code, OpenFailure why)
@@ -214,7 +227,7 @@ int TComm::WriteWithin(const void* Buffer, int Count, size_t QueueLimit) {
   auto deadline = Clock::now() + kIoPatience;
   size_t queued = dev->OutQueue();
   while (limit < queued + static_cast<size_t>(Count) && Clock::now() < deadline) {
-    dev->WaitOutputRoom(RemainingMs(deadline));
+    dev->WaitOutputRoom(RoomWaitMs(*dev, queued + Count - limit, deadline));
     size_t now = dev->OutQueue();
     if (now < queued) deadline = Clock::now() + kIoPatience;
     queued = now;
@@ -235,7 +248,7 @@ int TComm::WriteWithin(const void* Buffer, int Count, size_t QueueLimit) {
     } else if (Clock::now() >= deadline) {
       break;
     } else {
-      dev->WaitOutputRoom(RemainingMs(deadline));
+      dev->WaitOutputRoom(RoomWaitMs(*dev, static_cast<size_t>(Count - done), deadline));
     }
   }
   if (done > 0 && (deviceMask_.load() & EV_TXEMPTY)) {

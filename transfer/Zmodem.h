@@ -160,6 +160,10 @@ struct TZFrame {
   // write: what is queued ahead of the line is what a damaged subpacket
   // costs before the sender can react to the receiver's ZRPOS.
   size_t AheadLimit = 0;
+  // Asked between the small pieces in which a stream's subpackets are then
+  // written: true means the receiver has spoken (a ZRPOS), and the rest of
+  // the write is dropped rather than queued ahead of the data it asks for.
+  bool (*Interrupted)(TKelEngine&) = nullptr;
 
   // While set, reads give up at HuntUntil, and after HuntQuietMs without a
   // byte: a receiver waiting for the sender to come back after damage.

@@ -124,10 +124,16 @@ size_t WriteLimit(const TZFrame& Z) {
   return std::max<size_t>(Z.AheadLimit > 0 ? std::min(Z.AheadLimit, queue) : queue, 1);
 }
 
-void Flush(TZFrame& Z) {
+// A subpacket that a reply may interrupt goes in pieces this small: a write
+// into a full device lasts about a piece's line time.
+constexpr size_t kInterruptiblePiece = 256;
+
+void Flush(TZFrame& Z, bool interruptible = false) {
   if (!Z.Outgoing.empty() && Z.E.LineReady()) {
-    const size_t piece = WriteLimit(Z);
+    const bool pieces = interruptible && Z.Interrupted != nullptr;
+    const size_t piece = pieces ? std::min(kInterruptiblePiece, WriteLimit(Z)) : WriteLimit(Z);
     for (size_t at = 0; at < Z.Outgoing.size(); at += piece) {
+      if (pieces && at > 0 && Z.Interrupted(Z.E)) break;
       const size_t n = std::min(piece, Z.Outgoing.size() - at);
       Z.E.Comm.WriteWithin(Z.Outgoing.data() + at, static_cast<int>(n), piece);
     }
@@ -201,7 +207,7 @@ void ZSendData(TZFrame& Z, const uint8_t* buffer, uint16_t length, uint8_t frame
   E.Check.CheckByte(frameEnd);
   PutCheck(Z);
   if (Z.Coalesce && frameEnd == ZCRCG && RoomForAnother(Z)) return;
-  Flush(Z);
+  Flush(Z, Z.Coalesce && frameEnd == ZCRCG);
   if (frameEnd == ZCRCW) {
     E.SendByte(XON);
     E.Delay(250);

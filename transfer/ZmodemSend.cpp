@@ -313,6 +313,7 @@ int ZSendFileData(TZSendState& S) {
   int rposLeft = kRposLimit;
   S.FurthestRpos = S.SendPos;
   S.Z.AheadLimit = E.LineBytesIn(kQueuedAheadMs);
+  S.Z.Interrupted = ReplyWaiting;
   S.LastWasEnd = false;
   while (!S.Error) {
     if (S.LastWasEnd || ReplyWaiting(E)) {
