@@ -103,4 +103,28 @@ INSTANTIATE_TEST_SUITE_P(
                  1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A ZRPOS in the middle of the stream on a slow line: what still waited in
+// the device is dropped, so the data from the asked position follows the
+// reply after a few hundred bytes, not after everything the port queues.
+TEST(ZmodemSenderOnASlowLine, AnswersRposAheadOfWhatWasQueued) {
+  TempDir dir;
+  ScriptedLine peer(pr_ZMODEM, {.speed = 9600});
+  WriteFile(dir.File("file"), kData);
+  ASSERT_TRUE(SetModifiedOnSecondDay(dir.File("file")));
+  peer.comm().StartUpload(dir.File("file"), "Data.BIN");
+  ASSERT_TRUE(
+      Play(peer, Invite(true) + PeerScript{HexHeader(ZRPOS, 0), BinHeader(ZDATA, 0, true)}));
+  peer.Read(200);
+  peer.Write(HexHeader(ZRPOS, 0));
+  const std::string resent = DataFrom(0, true);
+  std::string got;
+  for (int reads = 0; reads < 20 && got.find(resent) == std::string::npos; ++reads)
+    got += peer.Read(resent.size(), 1s);
+  ASSERT_NE(got.find(resent), std::string::npos);
+  EXPECT_LT(got.find(resent), 1024u) << "bytes sent before the resent data";
+  ASSERT_TRUE(Play(peer, Finish(Zrinit(true))));
+  ASSERT_TRUE(peer.station->WaitIdle(5s));
+  EXPECT_EQ(peer.comm().TranResult.load(), 1);
+}
+
 }  // namespace
