@@ -216,7 +216,8 @@ bool ZFlushRingKeepingCancel(TZFrame& Z);
 void ZDrainLine(TZFrame& Z);
 
 // 0 to 255 a data byte; ZGotFrameEnd + ZCRCE .. ZCRCW a frame end; ZGotCan
-// for ZDLE ZDLE; ZGotError for a time-out or a bad escape.
+// for ZDLE and a run of CANs (five in all); ZGotError for a time-out or a bad
+// escape, a shorter run of CANs included.
 uint16_t ZReadByte(TZFrame& Z);
 // Two hex digits of either case; a bad digit or a time-out sets bad. Reads
 // nothing when bad is already set.

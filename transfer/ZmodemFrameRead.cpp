@@ -170,6 +170,21 @@ void ZDrainLine(TZFrame& Z) {
   Z.AheadLen = 2;
 }
 
+namespace {
+
+// After ZDLE ZDLE: the sender cancels with a run of CANs, while a single
+// damaged byte can make that pair in the middle of data. Only a run of
+// kCancelRun ends the transfer; a shorter one is damage.
+bool CancelRunFollows(TZFrame& Z) {
+  for (int cans = 2; cans < kCancelRun; ++cans) {
+    uint8_t b = 0;
+    if (!TakeByte(Z, b) || b != CAN) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 uint16_t ZReadByte(TZFrame& Z) {
   uint8_t b = 0;
   do {
@@ -182,7 +197,7 @@ uint16_t ZReadByte(TZFrame& Z) {
   } while (IsFlowControl(c));
   switch (c) {
     case ZDLE:
-      return ZGotCan;
+      return CancelRunFollows(Z) ? ZGotCan : ZGotError;
     case ZCRCE:
     case ZCRCG:
     case ZCRCQ:
