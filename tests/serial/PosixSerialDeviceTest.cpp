@@ -190,10 +190,16 @@ TEST(PosixDeviceLines, CloseEndsTheLineWait) {
   const auto threads = [] {
     return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {});
   };
+  // Counted after a first round: a sanitizer's runtime starts a thread of
+  // its own with the first thread the program makes.
+  auto first = OpenPosixDevice("/dev/ttyS0");
+  if (!first) GTEST_SKIP() << "/dev/ttyS0: " << strerror(errno);
+  first->Close();
+  first.reset();
   const auto before = threads();
   for (int i = 0; i < 20; ++i) {
     auto device = OpenPosixDevice("/dev/ttyS0");
-    if (!device) GTEST_SKIP() << "/dev/ttyS0: " << strerror(errno);
+    ASSERT_TRUE(device) << "/dev/ttyS0: " << strerror(errno);
     device->Close();
     for (const auto end = Clock::now() + 10s; threads() > before && Clock::now() < end;)
       std::this_thread::sleep_for(1ms);
