@@ -150,6 +150,8 @@ class TComm {
   // ("設定エラー BaudRate = %d") and the line keeps its speed; Open raises
   // the same and stays closed.
   void SetBaudRate(int value);
+  // The speed the line runs: BaudRateUserDefined when BaudRate is -1.
+  int EffectiveBaudRate() const;
   int BaudRateUserDefined() const { return baudRateUserDefined_; }
   void SetBaudRateUserDefined(int value) { baudRateUserDefined_ = value; }
   TCommParityBits ParityBits() const { return parityBits_; }
@@ -230,7 +232,6 @@ class TComm {
   bool ApplyDcbChange(const std::function<void(TDcb&)>& change);
   void ApplyAllSettings();
   void ConfigureBaudRate(TDcb& dcb) const;
-  int EffectiveBaudRate() const;  // BaudRateUserDefined when BaudRate is -1
   void ConfigureFlowControls(TDcb& dcb) const;
   static void DrainOutput(SerialDevice& dev);
   void Watch(std::shared_ptr<WatchState> state);

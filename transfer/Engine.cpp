@@ -261,8 +261,8 @@ bool TKelEngine::WaitForData() { return WaitArrival(PatienceMs()); }
 int TKelEngine::PatienceMs() const { return Comm.Times.PatienceMs; }
 
 size_t TKelEngine::LineBytesIn(int ms) const {
-  const int bps = Comm.BaudRate() == -1 ? Comm.BaudRateUserDefined() : Comm.BaudRate();
-  return static_cast<size_t>(std::max(bps, 0)) * static_cast<size_t>(std::max(ms, 0)) / 10'000;
+  return static_cast<size_t>(std::max(Comm.EffectiveBaudRate(), 0)) *
+         static_cast<size_t>(std::max(ms, 0)) / 10'000;
 }
 
 bool TKelEngine::WaitArrival(int ms) {
