@@ -15,8 +15,8 @@
 // (xfer_noisy_table.cpp).
 //
 // Our side runs in this process; its processor time is this process's less
-// the relay thread's. lrzsz runs under socat; its time is what the shell
-// that ran it reports for it (the shell's "times").
+// the relay thread's. lrzsz runs under a shell on the relay's device; its
+// time is what that shell reports for it (the shell's "times").
 
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -114,14 +114,18 @@ std::optional<double> CpuFromTimes(const std::string& path) {
 std::unique_ptr<PeerProcess> StartLrzsz(const std::string& device, const std::string& command,
                                         const Setup& setup, const std::string& tag) {
   const std::string base = setup.dir + "/" + tag;
-  // The exit code goes to a file: socat's own can be 1 when our last byte
-  // arrives after lrzsz has finished, which is no fault of either side.
+  // lrzsz reads and writes the line's device itself, as a host's sz or rz on
+  // its serial port does: a copier between them (socat's socket pair holds
+  // some 200 KiB) would keep a backlog no serial driver has, which the
+  // receiver's requests to resend could never reach. The preload keeps its
+  // closing flush from dropping its last bytes (relay/DrainedFlush.cpp).
   // Kept work folders get lrzsz's full log as well.
   const std::string verbose = std::getenv("KELTERM_BENCH_KEEP") ? " -vvv" : "";
-  const std::string shell = command + verbose + " 2>" + base + ".log; echo $? >" + base +
-                            ".status; times >" + base + ".cpu";
-  return std::make_unique<PeerProcess>(SocatOnDevice(device, shell), setup.dir,
-                                       setup.dir + "/" + tag + ".socat");
+  const std::string shell =
+      "exec 0<>" + device + " 1>&0; export LD_PRELOAD=" KELTERM_DRAINED_FLUSH "; " + command +
+      verbose + " 2>" + base + ".log; echo $? >" + base + ".status; times >" + base + ".cpu";
+  return std::make_unique<PeerProcess>(std::vector<std::string>{"sh", "-c", shell}, setup.dir,
+                                       base + ".shell");
 }
 
 int MsLeft(Clock::time_point deadline) {
