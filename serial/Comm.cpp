@@ -377,6 +377,11 @@ void TComm::PurgeOutput() {
   if (auto dev = Device()) dev->PurgeOutput();
 }
 
+bool TComm::PurgeReachesQueue() const {
+  auto dev = Device();
+  return !dev || dev->PurgeReachesQueue();
+}
+
 void TComm::SetReceiveNotifySize(int value) {
   receiveNotifySize_ = value;
   ApplyDcbChange(

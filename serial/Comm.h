@@ -205,6 +205,9 @@ class TComm {
   size_t OutQueueBytes() const;
   // Drops what was written and has not left yet; nothing while closed.
   void PurgeOutput();
+  // False where PurgeOutput leaves much of it on its way (a pty's reader
+  // keeps what its line buffer holds); true while closed.
+  bool PurgeReachesQueue() const;
 
   // The event mask as the device watch holds it (EV_* bits), and the block
   // last handed to the device; both for inspection.

@@ -185,6 +185,81 @@ bool SetModemLine(int fd, int line, bool on) {
   return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
 }
 
+// A pty has no transmit queue to ask about (TIOCOUTQ says 0 however much
+// its reader lags) and its flush cannot reach what the reader's line buffer
+// already holds. What was written is counted down at the line's speed, and
+// once the reader is seen to take bytes at the line's speed (a relay or a
+// modem pacing it), that count stands for the queue a serial port would
+// report. The reader's speed shows while the pty is full: a writer that
+// keeps it full gets room only as fast as the reader takes bytes. A reader
+// that is faster or slower, or one that stopped, keeps the pty as it is.
+class PtyOutput {
+ public:
+  void Wrote(size_t bytes, bool full, int64_t byteTimeNs) {
+    std::lock_guard lock(mutex_);
+    const auto now = Clock::now();
+    Drain(now, byteTimeNs);
+    queued_ += static_cast<double>(bytes);
+    if (paced_) return;
+    if (!sampling_) {
+      sampling_ = full;
+      sampleFrom_ = now;
+      sampled_ = 0;
+      return;
+    }
+    sampled_ += bytes;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - sampleFrom_).count();
+    if (ns < kSampleNs) return;
+    const double lineBytes = static_cast<double>(ns) / static_cast<double>(byteTimeNs);
+    const double ratio = static_cast<double>(sampled_) / lineBytes;
+    paced_ = ratio > 0.75 && ratio < 1.5;
+    sampling_ = false;
+    // What the full pty holds is unknown until a purge has left only the
+    // reader's line buffer, itself full then.
+    if (paced_) {
+      queued_ = 0;
+      unknown_ = true;
+    }
+  }
+  bool Paced() const {
+    std::lock_guard lock(mutex_);
+    return paced_;
+  }
+  // The count while the reader goes at the line's speed, else nothing.
+  size_t Queued(int64_t byteTimeNs) {
+    std::lock_guard lock(mutex_);
+    Drain(Clock::now(), byteTimeNs);
+    return paced_ ? static_cast<size_t>(queued_) : 0;
+  }
+  // A purge leaves what the reader's line buffer holds: what was queued, up
+  // to its size.
+  void Dropped() {
+    std::lock_guard lock(mutex_);
+    queued_ = unknown_ ? kReaderHolds : std::min(queued_, kReaderHolds);
+    unknown_ = false;
+    sampling_ = false;  // the pty has room again: a sample starts when it is full
+  }
+
+ private:
+  static constexpr int64_t kSampleNs = 250'000'000;
+  static constexpr double kReaderHolds = 4096;  // the line discipline's buffer
+
+  void Drain(Clock::time_point now, int64_t byteTimeNs) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - at_).count();
+    at_ = now;
+    queued_ = std::max(0.0, queued_ - static_cast<double>(ns) / static_cast<double>(byteTimeNs));
+  }
+
+  mutable std::mutex mutex_;
+  double queued_ = 0;
+  bool paced_ = false;
+  bool unknown_ = false;  // the pty was full when the count began
+  bool sampling_ = false;
+  Clock::time_point sampleFrom_;
+  size_t sampled_ = 0;
+  Clock::time_point at_ = Clock::now();
+};
+
 // What the line held when we found it, to be put back at close.
 struct SavedLine {
   termios settings{};
@@ -222,6 +297,7 @@ class PosixSerialDevice final : public SerialDevice {
   void SetRts(bool on) override;
   void Purge() override;
   void PurgeOutput() override;
+  bool PurgeReachesQueue() const override { return saved_.modemLines; }
   LineErrorCounts ErrorCounts() override;
   bool HungUp() override;
   void WaitEvent(int wakeFd, int timeoutMs, bool wantInput) override;
@@ -242,6 +318,7 @@ class PosixSerialDevice final : public SerialDevice {
     return lock;
   }
   bool TransferAllowed(const Access& access) const;
+  int64_t ByteTimeNs() const { return std::max<int64_t>(SendTimeUs(1000), 1); }
   bool ApplyLineSettings(const TDcb& dcb);
   bool PtyTookTheRest(const termios& wanted);
   bool ApplyModemControls(const TDcb& dcb);
@@ -282,6 +359,7 @@ class PosixSerialDevice final : public SerialDevice {
   std::atomic<int64_t> nextLineCheck_{0};        // steady-clock ticks
   std::atomic<int64_t> pauseUs_{kFirstPauseUs};  // the next wait for room
   std::atomic<bool> noErrorCounts_{false};
+  PtyOutput ptyOutput_;  // on a pty: what its reader has not taken yet, modelled
   mutable std::mutex dcbMutex_;
   TDcb dcb_;
 };
@@ -397,8 +475,13 @@ long PosixSerialDevice::WriteSome(const uint8_t* buffer, size_t count) {
   if (!TransferAllowed(access)) return -1;
   if (count == 0) return 0;
   const ssize_t n = write(fd_, buffer, count);
+  const int err = errno;
   if (n > 0) pauseUs_ = kFirstPauseUs;
-  return n >= 0 ? n : Failure(errno);
+  if (!saved_.modemLines) {
+    const bool full = (n >= 0 && static_cast<size_t>(n) < count) || (n < 0 && err == EAGAIN);
+    ptyOutput_.Wrote(n > 0 ? static_cast<size_t>(n) : 0, full, ByteTimeNs());
+  }
+  return n >= 0 ? n : Failure(err);
 }
 
 size_t PosixSerialDevice::InQueue() {
@@ -418,6 +501,7 @@ size_t PosixSerialDevice::InQueue() {
 size_t PosixSerialDevice::OutQueue() {
   Access access = Use();
   if (!access || hungUp_) return 0;
+  if (!saved_.modemLines) return ptyOutput_.Queued(ByteTimeNs());
   int n = 0;
   if (ioctl(fd_, TIOCOUTQ, &n) != 0) {
     Failure(errno);
@@ -462,12 +546,16 @@ void PosixSerialDevice::SetRts(bool on) {
 
 void PosixSerialDevice::Purge() {
   Access access = Use();
-  if (access) tcflush(fd_, TCIOFLUSH);
+  if (!access) return;
+  tcflush(fd_, TCIOFLUSH);
+  ptyOutput_.Dropped();
 }
 
 void PosixSerialDevice::PurgeOutput() {
   Access access = Use();
-  if (access) tcflush(fd_, TCOFLUSH);
+  if (!access) return;
+  tcflush(fd_, TCOFLUSH);
+  ptyOutput_.Dropped();
 }
 
 LineErrorCounts PosixSerialDevice::ErrorCounts() {
@@ -535,6 +623,13 @@ bool PosixSerialDevice::TakeLineChange() {
 void PosixSerialDevice::WaitOutputRoom(int timeoutMs) {
   Access access = Use();
   if (!access || hungUp_) return;
+  if (!saved_.modemLines && ptyOutput_.Paced()) {
+    // The pty says writable while the line would still be sending: the
+    // caller's wait (at most the time its bytes need) is the answer.
+    pollfd fds[2] = {{closeEvent_, POLLIN, 0}, {fd_, 0, 0}};
+    if (poll(fds, 2, timeoutMs) > 0 && (fds[1].revents & kGoneEvents)) RecordHangUp();
+    return;
+  }
   int before = 0;
   ioctl(fd_, TIOCOUTQ, &before);
   const auto start = Clock::now();

@@ -93,6 +93,8 @@ class SerialDevice {
   // Drops what was written and has not left yet (a pty keeps what its
   // reader's line buffer already holds).
   virtual void PurgeOutput() = 0;
+  // False where a purge leaves much of what was written on its way (a pty).
+  virtual bool PurgeReachesQueue() const { return true; }
   virtual LineErrorCounts ErrorCounts() = 0;
   // True once the other side has gone for good (a pty peer closed, a USB
   // adapter unplugged). A hung-up device reports RLSD off.

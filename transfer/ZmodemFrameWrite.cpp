@@ -135,7 +135,7 @@ void Flush(TZFrame& Z, bool interruptible = false) {
     for (size_t at = 0; at < Z.Outgoing.size(); at += piece) {
       if (pieces && at > 0 && Z.Interrupted(Z.E)) break;
       const size_t n = std::min(piece, Z.Outgoing.size() - at);
-      Z.E.Comm.WriteWithin(Z.Outgoing.data() + at, static_cast<int>(n), piece);
+      Z.E.Comm.WriteWithin(Z.Outgoing.data() + at, static_cast<int>(n), WriteLimit(Z));
     }
   }
   Z.Outgoing.clear();

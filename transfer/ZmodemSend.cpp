@@ -40,6 +40,8 @@ constexpr int kAheadRecords = 128;
 // receiver has to skip after a damaged subpacket before the resent data
 // reaches it.
 constexpr int kQueuedAheadMs = 300;
+// Where a purge cannot take it back, all of it is skipped: a shorter lead.
+constexpr int kUnpurgeableAheadMs = 100;
 
 // The file read ahead of the subpackets: one system call per many of them,
 // and the end of the file known from the reads themselves.
@@ -312,7 +314,7 @@ int ZSendFileData(TZSendState& S) {
   if (!ZFlushRingKeepingCancel(S.Z)) S.Error = true;
   int rposLeft = kRposLimit;
   S.FurthestRpos = S.SendPos;
-  S.Z.AheadLimit = E.LineBytesIn(kQueuedAheadMs);
+  S.Z.AheadLimit = E.LineBytesIn(E.Comm.PurgeReachesQueue() ? kQueuedAheadMs : kUnpurgeableAheadMs);
   S.Z.Interrupted = ReplyWaiting;
   S.LastWasEnd = false;
   while (!S.Error) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <poll.h>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -151,6 +152,60 @@ TEST(PosixDeviceHangUp, EveryPathNoticesIt) {
       device->WaitEvent(-1, 100, true);
     EXPECT_LE(returns, 4);
   }
+}
+
+// A pty says nothing of what its reader has not taken. Once the reader is
+// seen to take bytes at the line's speed, the device counts its queue at
+// that speed, so that a writer keeping little queued leaves little for a
+// purge to miss; a reader that stops is never taken for the line's.
+TEST_F(PosixDevice, PtyQueueIsCountedOnlyWhileItsReaderKeepsTheLinesSpeed) {
+  ASSERT_TRUE(device->ApplyDcb({.BaudRate = 115200}));  // 11,520 bytes a second
+  enum Mode { kStopped, kPaced, kAll };
+  std::atomic<int> mode{kStopped};
+  std::atomic<size_t> taken{0};
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    char buffer[4096];
+    Clock::time_point pacedFrom;
+    size_t pacedTaken = 0;
+    for (int last = kStopped; !stop; std::this_thread::sleep_for(2ms)) {
+      if (mode != last && (last = mode) == kPaced) pacedFrom = Clock::now(), pacedTaken = 0;
+      size_t want = sizeof buffer;
+      if (last == kStopped) continue;
+      if (last == kPaced) {
+        const auto due = static_cast<size_t>((Clock::now() - pacedFrom) / 1ms * 11520 / 1000);
+        want = std::min(want, due - pacedTaken);
+      }
+      pollfd p{pty.master(), POLLIN, 0};
+      if (want == 0 || poll(&p, 1, 0) <= 0) continue;
+      const ssize_t n = read(pty.master(), buffer, want);
+      if (n > 0) pacedTaken += static_cast<size_t>(n), taken += static_cast<size_t>(n);
+    }
+  });
+  const std::string piece(256, 'x');
+  const auto write = [&](std::chrono::milliseconds period, size_t bound) {
+    for (const auto end = Clock::now() + period; Clock::now() < end;) {
+      const bool room = device->OutQueue() + piece.size() <= bound;
+      if (!room || device->WriteSome(reinterpret_cast<const uint8_t*>(piece.data()), 256) <= 0)
+        device->WaitOutputRoom(5);
+    }
+  };
+  write(400ms, SIZE_MAX);  // fills the pty while nothing is read
+  EXPECT_EQ(device->OutQueue(), 0u) << "a stopped reader is not the line's speed";
+  mode = kPaced;
+  write(600ms, SIZE_MAX);
+  EXPECT_GT(device->OutQueue(), 0u) << "the reader keeps the line's speed";
+  device->PurgeOutput();
+  EXPECT_LE(device->OutQueue(), 4096u) << "what the reader's line buffer may hold";
+  constexpr size_t kLead = 1152;  // 100 ms of line
+  write(800ms, kLead);
+  device->PurgeOutput();
+  const size_t before = taken;
+  mode = kAll;
+  std::this_thread::sleep_for(300ms);
+  EXPECT_LE(taken - before, kLead + 1024) << "what a purge could not reach";
+  stop = true;
+  reader.join();
 }
 
 // Close races with every other operation: all of them end, and every call
