@@ -18,6 +18,11 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kIoPatience = std::chrono::milliseconds(1000);  // without progress
 constexpr int kTxEmptyPollMs = 5;
 constexpr int kRetryUnreadMs = 10;
+// A stream a reader waits for is taken in batches of at most this much line
+// time, and only when the batch is worth a sleep (the line would otherwise
+// wake the watcher every millisecond or so).
+constexpr int kLongestBatchMs = 10;
+constexpr int kShortestBatchMs = 2;
 // The watcher takes at most this much from the device per wake-up: the
 // size of a tty's input buffer.
 constexpr size_t kReceiveChunk = 4096;
@@ -83,6 +88,7 @@ struct TComm::WatchState {
   uint32_t reportedModem = 0;  // as DoLineState last reported them
   LineErrorCounts lastErrors;
   bool retryUnread = false;  // the last receive notification read nothing
+  bool flowing = false;      // the last wake-up took input
   uint32_t carried = 0;      // line events that lost to a receive notification
 };
 
@@ -464,7 +470,13 @@ uint32_t TComm::CollectEvents(WatchState& state) {
   // Carried line events, and the rest of a chunk the handler read only in
   // part, are delivered at once.
   if (state.carried || (!state.retryUnread && receivedAt_ < receivedEnd_)) timeout = 0;
-  dev.WaitEvent(state.wakeFd, timeout, (mask & EV_RXCHAR) && !state.retryUnread);
+  bool wantInput = (mask & EV_RXCHAR) && !state.retryUnread;
+  if (const int batch = BatchWaitMs(state); wantInput && timeout != 0 && batch > 0) {
+    // The device is not watched meanwhile: line events and wake-ups still end the sleep.
+    timeout = timeout < 0 ? batch : std::min(timeout, batch);
+    wantInput = false;
+  }
+  dev.WaitEvent(state.wakeFd, timeout, wantInput);
   state.DrainWake();
   if (state.stop) return 0;
 
@@ -474,6 +486,7 @@ uint32_t TComm::CollectEvents(WatchState& state) {
   // is reported.
   if (dev.TakeLineChange()) bits |= CollectLineEvents(state);
   if ((mask & EV_RXCHAR) && TakeInput(dev)) bits |= EV_RXCHAR;
+  state.flowing = (bits & EV_RXCHAR) != 0;
   if (txPending_ && dev.OutQueue() == 0) {
     txPending_ = false;
     bits |= EV_TXEMPTY;
@@ -504,6 +517,17 @@ uint32_t TComm::CollectLineEvents(WatchState& state) {
 // Reads what the device holds into the receive chunk, which the handler's
 // Read then empties: one read per wake-up instead of asking for the queue's
 // size first. A chunk the handler left unread is offered again as it is.
+// While a stream flows and a reader waits for more of it than a short
+// sleep brings, the watcher sleeps for the line time of what is wanted.
+// A line that went quiet is watched again at once: the first bytes after a
+// pause wake the watcher as ever.
+int TComm::BatchWaitMs(const WatchState& state) const {
+  const int wanted = expectedInput_.load(std::memory_order_relaxed);
+  if (!state.flowing || wanted <= 0) return 0;
+  const int64_t ms = state.device->SendTimeUs(static_cast<size_t>(wanted)) / 1000;
+  return ms < kShortestBatchMs ? 0 : static_cast<int>(std::min<int64_t>(ms, kLongestBatchMs));
+}
+
 bool TComm::TakeInput(SerialDevice& dev) {
   if (receivedAt_ < receivedEnd_) return true;
   const long n = dev.ReadSome(received_.data(), received_.size());

@@ -205,6 +205,10 @@ class TComm {
   size_t OutQueueBytes() const;
   // Drops what was written and has not left yet; nothing while closed.
   void PurgeOutput();
+  // A reader that waits for this many more bytes (0: for whatever comes)
+  // lets the watcher take a stream in batches: it sleeps while the line
+  // brings them, rather than waking for every few bytes. Any thread.
+  void ExpectInput(int bytes) { expectedInput_.store(bytes, std::memory_order_relaxed); }
   // False where PurgeOutput leaves much of it on its way (a pty's reader
   // keeps what its line buffer holds); true while closed.
   bool PurgeReachesQueue() const;
@@ -242,6 +246,7 @@ class TComm {
   uint32_t CollectEvents(WatchState& state);
   uint32_t CollectLineEvents(WatchState& state);
   bool TakeInput(SerialDevice& dev);
+  int BatchWaitMs(const WatchState& state) const;
   int TakeReceived(uint8_t* bytes, int count);
   void Dispatch(uint32_t bits);
   void ReportException(const char* what);
@@ -270,6 +275,7 @@ class TComm {
   std::atomic<uint32_t> deviceMask_{0};
   std::atomic<uint32_t> lineState_{0};
   std::atomic<bool> txPending_{false};
+  std::atomic<int> expectedInput_{0};
   std::atomic<uint64_t> bytesRead_{0};  // by Read, over the component's life
   std::mutex receiveMutex_;             // held while OnCommReceive is called or replaced
   std::shared_ptr<WatchState> watchState_;

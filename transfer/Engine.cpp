@@ -46,6 +46,7 @@ void TKelEngine::Deliver(const uint8_t* bytes, size_t count) {
   if (done > 0) lastArrival_ = Clock::now();
   if (CountLocked() == 0) return;
   rxPending_ = true;
+  Comm.ExpectInput(wakeAt_ > 1 ? wakeAt_ - CountLocked() : 0);
   if (CountLocked() < wakeAt_) return;
   ++wakeSeq_;
   // Notified after the unlock, so the worker does not wake into a held lock.
@@ -277,6 +278,7 @@ bool TKelEngine::WaitForCount(int count, int silenceMs) {
   const auto start = Clock::now();
   std::unique_lock lock(ringMutex_);
   wakeAt_ = std::min<int32_t>(count, kRxRingCapacity);
+  Comm.ExpectInput(wakeAt_ > 1 ? wakeAt_ - CountLocked() : 0);
   for (;;) {
     if (CountLocked() >= wakeAt_ || Cancelled() || !LineReady() || LossAheadLocked() || finishing_)
       break;
@@ -285,6 +287,7 @@ bool TKelEngine::WaitForCount(int count, int silenceMs) {
     wake_.wait_until(lock, deadline);
   }
   wakeAt_ = 1;
+  Comm.ExpectInput(0);
   return CountLocked() > 0;
 }
 
