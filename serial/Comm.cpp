@@ -89,6 +89,8 @@ struct TComm::WatchState {
   LineErrorCounts lastErrors;
   bool retryUnread = false;  // the last receive notification read nothing
   bool flowing = false;      // the last wake-up took input
+  int batchMs = 0;           // the last wake-up was a batch's, after this sleep
+  bool outran = false;       // a batch brought more than the line could: no more
   uint32_t carried = 0;      // line events that lost to a receive notification
 };
 
@@ -471,10 +473,12 @@ uint32_t TComm::CollectEvents(WatchState& state) {
   // part, are delivered at once.
   if (state.carried || (!state.retryUnread && receivedAt_ < receivedEnd_)) timeout = 0;
   bool wantInput = (mask & EV_RXCHAR) && !state.retryUnread;
+  state.batchMs = 0;
   if (const int batch = BatchWaitMs(state); wantInput && timeout != 0 && batch > 0) {
     // The device is not watched meanwhile: line events and wake-ups still end the sleep.
     timeout = timeout < 0 ? batch : std::min(timeout, batch);
     wantInput = false;
+    state.batchMs = timeout;
   }
   dev.WaitEvent(state.wakeFd, timeout, wantInput);
   state.DrainWake();
@@ -487,6 +491,12 @@ uint32_t TComm::CollectEvents(WatchState& state) {
   if (dev.TakeLineChange()) bits |= CollectLineEvents(state);
   if ((mask & EV_RXCHAR) && TakeInput(dev)) bits |= EV_RXCHAR;
   state.flowing = (bits & EV_RXCHAR) != 0;
+  // A peer faster than the set speed (a pty's program, a USB device that
+  // ignores it) would be held to a buffer per sleep: until it pauses, every
+  // arrival wakes the watcher again.
+  if (state.batchMs > 0 && dev.SendTimeUs(receivedEnd_) > int64_t{2} * 1000 * state.batchMs + 1000)
+    state.outran = true;
+  if (!state.flowing) state.outran = false;
   if (txPending_ && dev.OutQueue() == 0) {
     txPending_ = false;
     bits |= EV_TXEMPTY;
@@ -523,7 +533,7 @@ uint32_t TComm::CollectLineEvents(WatchState& state) {
 // pause wake the watcher as ever.
 int TComm::BatchWaitMs(const WatchState& state) const {
   const int wanted = expectedInput_.load(std::memory_order_relaxed);
-  if (!state.flowing || wanted <= 0) return 0;
+  if (!state.flowing || state.outran || wanted <= 0) return 0;
   const int64_t ms = state.device->SendTimeUs(static_cast<size_t>(wanted)) / 1000;
   return ms < kShortestBatchMs ? 0 : static_cast<int>(std::min<int64_t>(ms, kLongestBatchMs));
 }
