@@ -23,6 +23,7 @@ constexpr int kRetryUnreadMs = 10;
 // wake the watcher every millisecond or so).
 constexpr int kLongestBatchMs = 10;
 constexpr int kShortestBatchMs = 2;
+constexpr int64_t kBatchEarlyUs = 2000;
 // The watcher takes at most this much from the device per wake-up: the
 // size of a tty's input buffer.
 constexpr size_t kReceiveChunk = 4096;
@@ -528,13 +529,15 @@ uint32_t TComm::CollectLineEvents(WatchState& state) {
 // Read then empties: one read per wake-up instead of asking for the queue's
 // size first. A chunk the handler left unread is offered again as it is.
 // While a stream flows and a reader waits for more of it than a short
-// sleep brings, the watcher sleeps for the line time of what is wanted.
+// sleep brings, the watcher sleeps for about the line time of what is wanted.
 // A line that went quiet is watched again at once: the first bytes after a
 // pause wake the watcher as ever.
 int TComm::BatchWaitMs(const WatchState& state) const {
   const int wanted = expectedInput_.load(std::memory_order_relaxed);
   if (!state.flowing || state.outran || wanted <= 0) return 0;
-  const int64_t ms = state.device->SendTimeUs(static_cast<size_t>(wanted)) / 1000;
+  // The sleep ends a little before the last wanted byte is due: the end of a
+  // block a stop-and-wait protocol answers is then taken as it comes.
+  const int64_t ms = (state.device->SendTimeUs(static_cast<size_t>(wanted)) - kBatchEarlyUs) / 1000;
   return ms < kShortestBatchMs ? 0 : static_cast<int>(std::min<int64_t>(ms, kLongestBatchMs));
 }
 
