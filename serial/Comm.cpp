@@ -525,9 +525,6 @@ uint32_t TComm::CollectLineEvents(WatchState& state) {
   return bits;
 }
 
-// Reads what the device holds into the receive chunk, which the handler's
-// Read then empties: one read per wake-up instead of asking for the queue's
-// size first. A chunk the handler left unread is offered again as it is.
 // While a stream flows and a reader waits for more of it than a short
 // sleep brings, the watcher sleeps for about the line time of what is wanted.
 // A line that went quiet is watched again at once: the first bytes after a
@@ -541,6 +538,9 @@ int TComm::BatchWaitMs(const WatchState& state) const {
   return ms < kShortestBatchMs ? 0 : static_cast<int>(std::min<int64_t>(ms, kLongestBatchMs));
 }
 
+// Reads what the device holds into the receive chunk, which the handler's
+// Read then empties: one read per wake-up instead of asking for the queue's
+// size first. A chunk the handler left unread is offered again as it is.
 bool TComm::TakeInput(SerialDevice& dev) {
   if (receivedAt_ < receivedEnd_) return true;
   const long n = dev.ReadSome(received_.data(), received_.size());
