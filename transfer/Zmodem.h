@@ -187,6 +187,12 @@ void ZSendHexHeader(TZFrame& Z, const ZHeader& header);
 // "*" ZDLE "A" with CRC-16 when CheckMode is 1, "*" ZDLE "C" with CRC-32
 // otherwise; header and check escaped.
 void ZSendBinHeader(TZFrame& Z, const ZHeader& header);
+// The binary header that answers a ZRPOS. The stream it follows was cut
+// short and may end in a ZDLE whose escaped byte never went out; a receiver
+// that pairs that ZDLE with the next byte would eat the header's ZPAD and
+// skip the header with the rest of the stream. A second ZPAD goes in front
+// for it to eat.
+void ZSendBinHeaderAfterCut(TZFrame& Z, const ZHeader& header);
 // One subpacket: the data escaped, ZDLE and the frame end, the check of
 // CheckMode escaped; XON and a 250 ms pause after ZCRCW.
 void ZSendData(TZFrame& Z, const uint8_t* buffer, uint16_t length, uint8_t frameEnd);

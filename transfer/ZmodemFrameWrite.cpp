@@ -193,6 +193,11 @@ void ZSendBinHeader(TZFrame& Z, const ZHeader& header) {
   Flush(Z);
 }
 
+void ZSendBinHeaderAfterCut(TZFrame& Z, const ZHeader& header) {
+  Z.Outgoing.push_back(ZPAD);
+  ZSendBinHeader(Z, header);
+}
+
 // Headers and subpackets join what a coalesced stream left waiting; the
 // byte-wise sends below write it out first.
 void ZSendData(TZFrame& Z, const uint8_t* buffer, uint16_t length, uint8_t frameEnd) {

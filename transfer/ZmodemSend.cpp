@@ -318,13 +318,17 @@ int ZSendFileData(TZSendState& S) {
   S.Z.Interrupted = ReplyWaiting;
   S.LastWasEnd = false;
   while (!S.Error) {
+    int reply = kNoReply;
     if (S.LastWasEnd || ReplyWaiting(E)) {
-      const int reply = AwaitReply(S, rposLeft);
+      reply = AwaitReply(S, rposLeft);
       if (reply == ZRINIT) return kFileTaken;
       if (reply == ZSKIP) return ZSKIP;
       if (S.Error) break;
     }
-    SendBin(S, ZDATA, S.SendPos);
+    if (reply == ZRPOS)
+      ZSendBinHeaderAfterCut(S.Z, ZStoreHeader(ZDATA, S.SendPos));
+    else
+      SendBin(S, ZDATA, S.SendPos);
     StreamSubpackets(S);
     if (S.LastWasEnd) SendBin(S, ZEOF, S.SendPos);
     if (!E.LineReady() || E.Cancelled()) S.Error = true;

@@ -29,6 +29,11 @@ std::string DataFrom(size_t from, bool crc32) {
   return out + BinHeader(ZEOF, static_cast<uint32_t>(kData.size()), crc32);
 }
 
+// The data again after a ZRPOS that interrupted the stream or answered ZEOF:
+// a second ZPAD leads the header, for a receiver to pair with a ZDLE the cut
+// stream may have left dangling.
+std::string DataAgainFrom(size_t from, bool crc32) { return "*" + DataFrom(from, crc32); }
+
 // "rz" CR and ZRQINIT, then the file information.
 PeerScript Invite(bool crc32) {
   return {"", "rz\r" + HexHeader(ZRQINIT, 0), Zrinit(crc32), FileFrame(crc32)};
@@ -41,9 +46,9 @@ PeerScript Finish(const std::string& answer) {
 // Ten ZRPOS in a row during the data are answered with data, the eleventh
 // with the abort sequence.
 PeerScript TenRpos() {
-  PeerScript script = Invite(false);
-  for (int i = 0; i < 10; ++i)
-    script = script + PeerScript{HexHeader(ZRPOS, 0), DataFrom(0, false)};
+  PeerScript script = Invite(false) + PeerScript{HexHeader(ZRPOS, 0), DataFrom(0, false)};
+  for (int i = 1; i < 10; ++i)
+    script = script + PeerScript{HexHeader(ZRPOS, 0), DataAgainFrom(0, false)};
   return script + PeerScript{HexHeader(ZRPOS, 0), CancelSequence()};
 }
 
@@ -52,7 +57,7 @@ PeerScript TenRpos() {
 PeerScript RposWithProgress() {
   PeerScript script = Invite(true) + PeerScript{HexHeader(ZRPOS, 0), DataFrom(0, true)};
   for (size_t at = 0; at <= 2800; at += 200)
-    script = script + PeerScript{HexHeader(ZRPOS, at), DataFrom(at, true)};
+    script = script + PeerScript{HexHeader(ZRPOS, at), DataAgainFrom(at, true)};
   return script + Finish(Zrinit(true));
 }
 
@@ -116,7 +121,7 @@ TEST(ZmodemSenderOnASlowLine, AnswersRposAheadOfWhatWasQueued) {
       Play(peer, Invite(true) + PeerScript{HexHeader(ZRPOS, 0), BinHeader(ZDATA, 0, true)}));
   peer.Read(200);
   peer.Write(HexHeader(ZRPOS, 0));
-  const std::string resent = DataFrom(0, true);
+  const std::string resent = DataAgainFrom(0, true);
   std::string got;
   for (int reads = 0; reads < 20 && got.find(resent) == std::string::npos; ++reads)
     got += peer.Read(resent.size(), 1s);
