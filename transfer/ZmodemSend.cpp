@@ -43,6 +43,13 @@ constexpr int kQueuedAheadMs = 300;
 // Where a purge cannot take it back, all of it is skipped: a shorter lead.
 constexpr int kUnpurgeableAheadMs = 100;
 
+// A ZRPOS back to where the one before pointed means the first subpacket
+// there was damaged again: the line is too noisy for its length. Each such
+// repeat halves the subpackets, down to kShortestSubpacket; every
+// kLongerAfter bytes streamed with no ZRPOS double them again.
+constexpr int kShortestSubpacket = 128;
+constexpr int32_t kLongerAfter = 16 * kBlockSize;
+
 // The file read ahead of the subpackets: one system call per many of them,
 // and the end of the file known from the reads themselves.
 struct TFileAhead {
@@ -65,7 +72,10 @@ struct TZSendState {
   bool Error = false;
   bool Declined = false;    // the receiver skipped (ZSKIP) or refused (ZNAK) the file
   bool LastWasEnd = false;  // the last subpacket ended with ZCRCE
-  TFileAhead Ahead;         // follows the file's position
+  int SubpacketLength = kBlockSize;
+  int32_t LastRpos = -1;  // where the last ZRPOS during the data pointed
+  int32_t LongerAt = 0;   // the send position that lengthens the subpackets
+  TFileAhead Ahead;       // follows the file's position
 };
 
 void SendHex(TZSendState& S, uint8_t type, int32_t value = 0) {
@@ -247,6 +257,10 @@ int AwaitReply(TZSendState& S, int& rposLeft) {
   if (reply == ZRPOS) {
     // What still waits in the device is data the receiver will skip.
     S.E.Comm.PurgeOutput();
+    if (S.SendPos == S.LastRpos)
+      S.SubpacketLength = std::max(kShortestSubpacket, S.SubpacketLength / 2);
+    S.LastRpos = S.SendPos;
+    S.LongerAt = S.SendPos + kLongerAfter;
     if (S.SendPos > S.FurthestRpos) {
       S.FurthestRpos = S.SendPos;
       rposLeft = kRposLimit;
@@ -260,8 +274,8 @@ int AwaitReply(TZSendState& S, int& rposLeft) {
   return reply;
 }
 
-// The next subpacket's bytes, up to 1024, from the read-ahead; count is
-// their number. A refill comes before the last 1024 bytes are handed out,
+// The next subpacket's bytes, up to its length, from the read-ahead; count
+// is their number. A refill comes before the last 1024 bytes are handed out,
 // so a subpacket that ends the file is known as such.
 const uint8_t* NextBlock(TZSendState& S, int& count) {
   TFileAhead& A = S.Ahead;
@@ -275,7 +289,11 @@ const uint8_t* NextBlock(TZSendState& S, int& count) {
     A.Len += static_cast<size_t>(got);
     A.Eof = got < records * 128;
   }
-  count = static_cast<int>(std::min<size_t>(kBlockSize, A.Len - A.Pos));
+  if (S.SendPos >= S.LongerAt && S.SubpacketLength < kBlockSize) {
+    S.SubpacketLength *= 2;
+    S.LongerAt = S.SendPos + kLongerAfter;
+  }
+  count = static_cast<int>(std::min<size_t>(static_cast<size_t>(S.SubpacketLength), A.Len - A.Pos));
   const uint8_t* block = A.Data.data() + A.Pos;
   A.Pos += static_cast<size_t>(count);
   return block;

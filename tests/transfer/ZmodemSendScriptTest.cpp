@@ -2,6 +2,8 @@
 // must send are built with the peer's own escaping and check code, so a fault
 // shared by our sender and our frame layer still shows here.
 
+#include <algorithm>
+
 #include "PeerScript.h"
 #include "Reference.h"
 #include "Zmodem.h"
@@ -21,18 +23,20 @@ std::string FileFrame(bool crc32) {
   return BinHeader(ZFILE, 3 << 24, crc32) + Subpacket(info, 'k', crc32) + "\x11";
 }
 
-// ZDATA at from, 1024-byte subpackets up to ZCRCE, then ZEOF.
-std::string DataFrom(size_t from, bool crc32) {
+// ZDATA at from, subpackets of length bytes up to ZCRCE, then ZEOF.
+std::string DataFrom(size_t from, bool crc32, size_t length = 1024) {
   std::string out = BinHeader(ZDATA, static_cast<uint32_t>(from), crc32);
-  for (size_t pos = from; pos < kData.size(); pos += 1024)
-    out += Subpacket(kData.substr(pos, 1024), pos + 1024 >= kData.size() ? 'h' : 'i', crc32);
+  for (size_t pos = from; pos < kData.size(); pos += length)
+    out += Subpacket(kData.substr(pos, length), pos + length >= kData.size() ? 'h' : 'i', crc32);
   return out + BinHeader(ZEOF, static_cast<uint32_t>(kData.size()), crc32);
 }
 
 // The data again after a ZRPOS that interrupted the stream or answered ZEOF:
 // a second ZPAD leads the header, for a receiver to pair with a ZDLE the cut
 // stream may have left dangling.
-std::string DataAgainFrom(size_t from, bool crc32) { return "*" + DataFrom(from, crc32); }
+std::string DataAgainFrom(size_t from, bool crc32, size_t length = 1024) {
+  return "*" + DataFrom(from, crc32, length);
+}
 
 // "rz" CR and ZRQINIT, then the file information.
 PeerScript Invite(bool crc32) {
@@ -44,11 +48,12 @@ PeerScript Finish(const std::string& answer) {
 }
 
 // Ten ZRPOS in a row during the data are answered with data, the eleventh
-// with the abort sequence.
+// with the abort sequence. Each that points where the one before did
+// halves the subpackets, down to 128 bytes.
 PeerScript TenRpos() {
   PeerScript script = Invite(false) + PeerScript{HexHeader(ZRPOS, 0), DataFrom(0, false)};
-  for (int i = 1; i < 10; ++i)
-    script = script + PeerScript{HexHeader(ZRPOS, 0), DataAgainFrom(0, false)};
+  for (size_t i = 1, length = 1024; i < 10; ++i, length = std::max<size_t>(128, length / 2))
+    script = script + PeerScript{HexHeader(ZRPOS, 0), DataAgainFrom(0, false, length)};
   return script + PeerScript{HexHeader(ZRPOS, 0), CancelSequence()};
 }
 
