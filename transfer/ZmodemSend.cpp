@@ -332,7 +332,9 @@ int ZSendFileData(TZSendState& S) {
   if (!ZFlushRingKeepingCancel(S.Z)) S.Error = true;
   int rposLeft = kRposLimit;
   S.FurthestRpos = S.SendPos;
-  S.LastRpos = -1;  // a file of the batch before says nothing of this one
+  // A file of the batch before says nothing of this one's positions.
+  S.LastRpos = -1;
+  S.LongerAt = S.SendPos + kLongerAfter;
   S.Z.AheadLimit = E.LineBytesIn(E.Comm.PurgeReachesQueue() ? kQueuedAheadMs : kUnpurgeableAheadMs);
   S.Z.Interrupted = ReplyWaiting;
   S.LastWasEnd = false;
